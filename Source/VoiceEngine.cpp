@@ -1,0 +1,419 @@
+#include "VoiceEngine.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace
+{
+
+// The parameters arrive once per block and do not change inside it, so the
+// rates that the envelopes would recompute at every step are computed here once:
+// the same float divisions, widened the same way, give the same values.
+struct BlockConstants
+{
+    float inv = 0.0f;
+    double attackRate = 0.0;
+    double decayRate = 0.0;
+    double sustainLevel = 0.0;
+    double releaseRate = 0.0;
+    bool releaseMayFall = false;    // pedal up and release below its maximum
+    bool damperOnEveryKey = false;  // any set kind but 0
+    double tineAttackRate = 0.0;
+    double tineDecayRate = 0.0;
+    double tineReleaseRate = 0.0;
+    double tineHoldLevel = 0.0;
+    double tineMix = 0.0;
+};
+
+BlockConstants makeBlockConstants (const VoiceParams& p, float inv, bool sustainPedal, short setKind)
+{
+    BlockConstants c;
+    c.inv = inv;
+    c.attackRate = (double) (inv / p.attack);
+    c.decayRate = (double) (inv / p.decay);
+    c.sustainLevel = (double) p.sustain;
+    c.releaseRate = (double) (inv / p.release);
+    c.releaseMayFall = ! sustainPedal && p.release < 5.0f;
+    c.damperOnEveryKey = setKind != 0;
+    c.tineAttackRate = (double) (inv / 0.01f);
+    c.tineDecayRate = (double) (inv / 0.3f);
+    c.tineReleaseRate = (double) (inv / 0.01f);
+    c.tineHoldLevel = (double) 0.2f;
+    c.tineMix = (double) p.tinemix;
+    return c;
+}
+
+inline void stepEnvelope (voiceDataType& v, const BlockConstants& c)
+{
+    switch (v.stage)
+    {
+        case attackStage:
+            v.level += c.attackRate;
+            if (v.level >= 1.0)
+            {
+                v.level = 1.0;
+                v.stage = decayStage;
+            }
+            break;
+
+        case decayStage:
+            v.level -= c.decayRate;
+            if (v.level <= c.sustainLevel)
+                v.level = c.sustainLevel;
+            break;
+
+        default:
+            // Keys above 83 of a kind-0 set have no damper.
+            if (c.releaseMayFall && (c.damperOnEveryKey || v.note <= 83))
+                v.level -= c.releaseRate;
+            if (v.level <= 0.0)
+            {
+                v.level = 0.0;
+                v.active = false;
+            }
+            break;
+    }
+}
+
+inline void stepTineEnvelope (voiceDataType& v, const BlockConstants& c)
+{
+    switch (v.stage)
+    {
+        case attackStage:
+            v.level += c.tineAttackRate;
+            if (v.level >= 1.0)
+            {
+                v.level = 1.0;
+                v.stage = decayStage;
+            }
+            break;
+
+        case decayStage:
+            v.level -= c.tineDecayRate;
+            if (v.level <= c.tineHoldLevel)
+                v.level = c.tineHoldLevel;
+            break;
+
+        default:
+            v.level -= c.tineReleaseRate;
+            if (v.level <= 0.0)
+            {
+                v.level = 0.0;
+                v.active = false;
+            }
+            break;
+    }
+}
+
+inline double interpolate (const short* start, int64_t i, int next, double frac)
+{
+    return (double) start[i] + (double) (next - start[i]) * frac;
+}
+
+// Brings a read position that has passed the zone's end back into the loop, one
+// loopGain per loop length stepped back. Stepping back by a multiple of the loop
+// length at once is exact (integers below 2^52 taken from a double of the same
+// scale), so it equals stepping back one loop at a time.
+inline void wrapIntoLoop (voiceDataType& v, int64_t length)
+{
+    if (! (v.position < 4.0e15))
+    {
+        // Only a non-finite advance gets here: there is no way back into the loop.
+        v.active = false;
+        return;
+    }
+
+    const uint64_t loopLength = v.loopLength;
+    const uint64_t i = (uint64_t) v.position;
+    const uint64_t passes = (i - (uint64_t) length) / loopLength + 1;
+    v.position -= (double) (passes * loopLength);
+
+    if (v.loopGain != 1.0)
+    {
+        for (uint64_t k = 0; k < passes; ++k)
+        {
+            v.gain *= v.loopGain;
+            if (v.gain == 0.0)
+                break;  // stays zero; the floor ends the voice below
+        }
+    }
+}
+
+// One sample of a main voice after its envelope step.
+inline void playMainSample (voiceDataType& v, float& sum, double advance)
+{
+    const short* start = v.start;
+    const int64_t length = v.last - v.start + 1;
+
+    if (v.looped)
+    {
+        if (v.position >= (double) length)
+        {
+            wrapIntoLoop (v, length);
+            if (! v.active)
+                return;
+        }
+
+        const int64_t i = (int64_t) v.position;
+        const double frac = v.position - (double) i;
+        // After the last sample comes the loop's first.
+        const int next = (i == length - 1) ? start[length - (int64_t) v.loopLength] : start[i + 1];
+        const double s = interpolate (start, i, next, frac);
+        sum += (float) (s * v.gain * v.level);
+    }
+    else
+    {
+        // The next sample would be the zone's last or past it: the zone has run out.
+        if (v.position >= (double) (length - 2))
+        {
+            v.active = false;
+            v.position += advance;
+            return;
+        }
+
+        const int64_t i = (int64_t) v.position;
+        const double frac = v.position - (double) i;
+        const double s = interpolate (start, i, start[i + 1], frac);
+        sum += (float) (s * v.gain * v.level);
+    }
+
+    if (v.gain < gainFloor)
+        v.active = false;
+
+    v.position += advance;
+}
+
+// One sample of a tine voice after its envelope step: straight through, no loop, no floor.
+inline void playTineSample (voiceDataType& v, float& sum, double advance, double tineMix)
+{
+    const short* start = v.start;
+    const int64_t length = v.last - v.start + 1;
+
+    if (v.position >= (double) (length - 2))
+    {
+        v.active = false;
+        v.position += advance;
+        return;
+    }
+
+    const int64_t i = (int64_t) v.position;
+    const double frac = v.position - (double) i;
+    const double s = interpolate (start, i, start[i + 1], frac);
+    sum += (float) (tineMix * (s * v.gain * v.level));
+    v.position += advance;
+}
+
+} // namespace
+
+void VoiceEngine::reset()
+{
+    deactivateAll();
+    pitchBend = 1.0f;
+    sustainPedal = false;
+    tremolo.reset();
+}
+
+void VoiceEngine::deactivateAll()
+{
+    for (auto& v : voices)
+        v.active = false;
+    for (auto& v : tineVoices)
+        v.active = false;
+}
+
+int VoiceEngine::findFreeVoice (const voiceDataType* bank)
+{
+    for (int i = 0; i < voiceBankSize; ++i)
+        if (! bank[i].active)
+            return i;
+    return -1;
+}
+
+int VoiceEngine::findNearestZone (const tableDataType* zones, int zoneCount, int note, int velocity)
+{
+    if (zones == nullptr || zoneCount <= 0)
+        return -1;
+
+    int bestDistance = 129 * 128;
+    int best = 0;
+    for (int k = 0; k < zoneCount; ++k)
+    {
+        const int noteDistance = std::abs (note - (int) zones[k].rootNote);
+        const int velocityDistance = std::abs (velocity - (int) zones[k].velocity);
+        const int distance = noteDistance * 128 + velocityDistance;
+        if (distance < bestDistance)
+        {
+            bestDistance = distance;
+            best = k;
+        }
+    }
+    return best;
+}
+
+void VoiceEngine::startVoice (voiceDataType& voice, const tableDataType& zone, int pitchNote, int playedNote,
+                              int velocity, bool tineLayer, int sampleRateHz)
+{
+    voice.pitchRatio = std::pow (2.0, (double) (pitchNote - (int) zone.rootNote) / 12.0);
+    voice.step = 1.0 / (zone.samplePeriod * (double) sampleRateHz);
+    voice.position = 0.0;
+
+    if (tineLayer)
+    {
+        const float ratio = (float) velocity / 127.0f;
+        const float doubledLog = 2.0f * std::log10 (ratio);
+        voice.gain = std::pow (10.0, (double) doubledLog);
+    }
+    else
+    {
+        voice.gain = std::pow (10.0, 2.0 * std::log10 ((double) velocity / 127.0));
+        // A loop of no samples, or longer than the zone, has nowhere to go back
+        // to inside the zone: such a zone plays through once.
+        voice.looped = zone.looped && zone.loopLength >= 1 && zone.loopLength <= zone.length;
+        voice.loopLength = zone.loopLength;
+        voice.loopGain = zone.loopGain;
+    }
+
+    voice.start = zone.data;
+    voice.last = zone.data + ((int64_t) zone.length - 1);
+    voice.stage = attackStage;
+    voice.level = 0.0;
+    voice.note = (short) playedNote;
+    voice.active = true;
+}
+
+void VoiceEngine::startNote (int note, int velocity, const SetView& set, const VoiceParams& p, int sampleRateHz)
+{
+    const int i = findFreeVoice (voices);
+    if (i < 0)
+        return;
+
+    const int z = findNearestZone (set.table, set.tableSize, note, velocity);
+    if (z < 0 || set.samples == nullptr)
+        return;
+
+    startVoice (voices[i], set.table[z], note, note, velocity, false, sampleRateHz);
+
+    if (set.setKind != 2)
+        return;
+
+    const int j = findFreeVoice (tineVoices);
+    if (j < 0)
+        return;
+
+    const int tineNote = note + (p.tineon ? 24 : 12);
+    const int tz = findNearestZone (set.tineTable, set.tineTableSize, tineNote, velocity);
+    if (tz < 0 || set.tineSamples == nullptr)
+        return;
+
+    startVoice (tineVoices[j], set.tineTable[tz], tineNote, note, velocity, true, sampleRateHz);
+}
+
+void VoiceEngine::releaseNote (int note, short setKind)
+{
+    for (auto& v : voices)
+        if (v.active && v.note == note)
+            v.stage = releaseStage;
+
+    if (setKind != 2)
+        return;
+
+    for (auto& v : tineVoices)
+        if (v.active && v.note == note)
+            v.stage = releaseStage;
+}
+
+int VoiceEngine::handleMidi (const uint8_t* data, int size, const SetView& set, const VoiceParams& p, int sampleRateHz)
+{
+    if (data == nullptr || size < 2)
+        return -1;
+
+    const int status = data[0] & 0xF0;
+
+    if (status == 0xC0)
+        return data[1];
+
+    if (size < 3)
+        return -1;
+
+    switch (status)
+    {
+        case 0x90:
+            if (data[2] > 0)
+                startNote (data[1], data[2], set, p, sampleRateHz);
+            else
+                releaseNote (data[1], set.setKind);
+            break;
+
+        case 0x80:
+            releaseNote (data[1], set.setKind);
+            break;
+
+        case 0xE0:
+        {
+            const int wheel = data[1] + 128 * data[2];
+            const float f = (float) wheel * (1.0f / 8192.0f) - 1.0f;
+            pitchBend = f >= 0.0f ? 1.0f + f : 1.0f + 0.5f * f;
+            break;
+        }
+
+        case 0xB0:
+            if (data[1] == 64)
+                sustainPedal = data[2] >= 64;
+            break;
+
+        default:
+            break;  // aftertouch, other controllers, channel pressure, system messages
+    }
+    return -1;
+}
+
+void VoiceEngine::render (float* out, int n, const SetView& set, const VoiceParams& p, int sampleRateHz)
+{
+    if (n <= 0)
+        return;
+
+    const float inv = 1.0f / (float) sampleRateHz;
+    const BlockConstants c = makeBlockConstants (p, inv, sustainPedal, set.setKind);
+    const bool withTines = set.setKind == 2;
+
+    // pitchBend only changes between blocks, so each voice's advance is fixed for the block.
+    double mainAdvance[voiceBankSize];
+    double tineAdvance[voiceBankSize];
+    for (int v = 0; v < voiceBankSize; ++v)
+    {
+        mainAdvance[v] = (double) pitchBend * voices[v].pitchRatio * voices[v].step;
+        tineAdvance[v] = (double) pitchBend * tineVoices[v].pitchRatio * tineVoices[v].step;
+    }
+
+    for (int t = 0; t < n; ++t)
+    {
+        tremolo.advance (inv, p.tremon, p.tremspeed, p.tremapm);
+
+        float sum = 0.0f;
+
+        for (int v = 0; v < voiceBankSize; ++v)
+        {
+            voiceDataType& voice = voices[v];
+            if (! voice.active)
+                continue;
+            stepEnvelope (voice, c);
+            if (voice.active)
+                playMainSample (voice, sum, mainAdvance[v]);
+        }
+
+        if (withTines)
+        {
+            for (int v = 0; v < voiceBankSize; ++v)
+            {
+                voiceDataType& voice = tineVoices[v];
+                if (! voice.active)
+                    continue;
+                stepTineEnvelope (voice, c);
+                if (voice.active)
+                    playTineSample (voice, sum, tineAdvance[v], c.tineMix);
+            }
+        }
+
+        out[t] = (float) ((double) (sum * 0.25f * sampleScale) * tremolo.tremoloGain);
+    }
+}

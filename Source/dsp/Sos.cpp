@@ -1,0 +1,311 @@
+#include "dsp/Sos.h"
+
+#include "dsp/CabinetTables.h"
+#include "dsp/EqualiserTables.h"
+
+#include <cstring>
+
+namespace
+{
+
+// Each section's recursion is a long chain of dependent operations, so one
+// section at a time leaves the processor mostly idle. Sections therefore run
+// in the lanes of short vectors as a wavefront: at step t, lane j filters
+// sample t - j of section j, fed by lane j - 1's output of step t - 1. Every
+// lane does exactly the single-precision operations of the plain loop, so the
+// result is the same to the bit.
+typedef float Lanes __attribute__((vector_size(16)));
+typedef int LaneMask __attribute__((vector_size(16)));
+
+constexpr int lanesPerVector = 4;
+constexpr int maxSections = 25;
+constexpr int maxVectors = (maxSections + lanesPerVector - 1) / lanesPerVector;
+
+// float(1e-10) lies just above the double 1e-10, so for a float y,
+// double(|y|) < 1e-10 exactly when |y| < 1e-10f.
+constexpr float flushLimit = 1e-10f;
+
+inline Lanes splat(float v) { return Lanes{v, v, v, v}; }
+
+inline Lanes select(LaneMask mask, Lanes a, Lanes b)
+{
+    return (Lanes)(((LaneMask)a & mask) | ((LaneMask)b & ~mask));
+}
+
+struct SectionLanes
+{
+    Lanes b0, b1, b2, a1, a2;
+    Lanes z1, z1Raw, z2, z2Raw;
+};
+
+// One sample through each lane's section; keeps the new state only in the
+// lanes of `active`.
+inline Lanes stepSections(SectionLanes& s, Lanes x, LaneMask active, bool allActive)
+{
+    Lanes y = s.b0 * x + s.z1;
+    const LaneMask tiny = (Lanes)((LaneMask)y & 0x7fffffff) < flushLimit;
+    y = (Lanes)((LaneMask)y & ~tiny);
+    const Lanes r1 = (s.b1 * x + s.z2) - s.a1 * y;
+    const Lanes r2 = s.b2 * x - s.a2 * y;
+    // Rounding through 1 + z keeps denormals and tiny residues out of the state.
+    const Lanes n1 = (r1 + 1.0f) - 1.0f;
+    const Lanes n2 = (r2 + 1.0f) - 1.0f;
+    if (allActive)
+    {
+        s.z1 = n1;
+        s.z2 = n2;
+        s.z1Raw = r1;
+        s.z2Raw = r2;
+    }
+    else
+    {
+        s.z1 = select(active, n1, s.z1);
+        s.z2 = select(active, n2, s.z2);
+        s.z1Raw = select(active, r1, s.z1Raw);
+        s.z2Raw = select(active, r2, s.z2Raw);
+    }
+    return y;
+}
+
+void loadSections(SectionLanes* lanes, int vectors, const float* coefficients, const float* state,
+                  int sections)
+{
+    for (int v = 0; v < vectors; ++v)
+        lanes[v] = SectionLanes{};
+    for (int j = 0; j < sections; ++j)
+    {
+        SectionLanes& s = lanes[j / lanesPerVector];
+        const int l = j % lanesPerVector;
+        const float* c = coefficients + 6 * j;
+        s.b0[l] = c[0];
+        s.b1[l] = c[1];
+        s.b2[l] = c[2];
+        s.a1[l] = c[4];
+        s.a2[l] = c[5];
+        s.z1[l] = state[4 * j];
+        s.z1Raw[l] = state[4 * j + 1];
+        s.z2[l] = state[4 * j + 2];
+        s.z2Raw[l] = state[4 * j + 3];
+    }
+}
+
+void storeSections(const SectionLanes* lanes, float* state, int sections)
+{
+    for (int j = 0; j < sections; ++j)
+    {
+        const SectionLanes& s = lanes[j / lanesPerVector];
+        const int l = j % lanesPerVector;
+        state[4 * j] = s.z1[l];
+        state[4 * j + 1] = s.z1Raw[l];
+        state[4 * j + 2] = s.z2[l];
+        state[4 * j + 3] = s.z2Raw[l];
+    }
+}
+
+void zeroState(Sos& sos, int sections)
+{
+    std::memset(sos.state, 0, sizeof(float) * 4 * static_cast<unsigned>(sections));
+}
+
+struct RateTables
+{
+    int rate;
+    const float* band[3];
+    const float* bandGain[3];
+    const float* cabinet;
+    const float* cabinetGain;
+};
+
+const RateTables rateTables[] = {
+    {44100, {sos_band_1_44100, sos_band_2_44100, sos_band_3_44100},
+     {gain_band_1_44100, gain_band_2_44100, gain_band_3_44100}, hpsos_44100, hpgain_44100},
+    {48000, {sos_band_1_48000, sos_band_2_48000, sos_band_3_48000},
+     {gain_band_1_48000, gain_band_2_48000, gain_band_3_48000}, hpsos_48000, hpgain_48000},
+    {88200, {sos_band_1_88200, sos_band_2_88200, sos_band_3_88200},
+     {gain_band_1_88200, gain_band_2_88200, gain_band_3_88200}, hpsos_88200, hpgain_88200},
+    {96000, {sos_band_1_96000, sos_band_2_96000, sos_band_3_96000},
+     {gain_band_1_96000, gain_band_2_96000, gain_band_3_96000}, hpsos_96000, hpgain_96000},
+    {176400, {sos_band_1_176400, sos_band_2_176400, sos_band_3_176400},
+     {gain_band_1_176400, gain_band_2_176400, gain_band_3_176400}, hpsos_176400, hpgain_176400},
+    {192000, {sos_band_1_192000, sos_band_2_192000, sos_band_3_192000},
+     {gain_band_1_192000, gain_band_2_192000, gain_band_3_192000}, hpsos_192000, hpgain_192000},
+};
+
+const RateTables* findRate(int sampleRate)
+{
+    for (const RateTables& r : rateTables)
+        if (r.rate == sampleRate)
+            return &r;
+    return nullptr;
+}
+
+} // namespace
+
+bool isSupportedFilterRate(int sampleRate) { return findRate(sampleRate) != nullptr; }
+
+void Sos::SosApply(float* samples, int count)
+{
+    if (count <= 0 || coefficients == nullptr || gains == nullptr)
+        return;
+    const int sections = sectionCount < 0 ? 0 : (sectionCount > maxSections ? maxSections : sectionCount);
+    // Multiplying by exactly 1 changes no sample (outputs are never denormal:
+    // they are flushed below 1e-10), so the gain can go on unconditionally.
+    const float gain = gains[sections];
+    if (sections == 0)
+    {
+        if (gain != 1.0f)
+            for (int i = 0; i < count; ++i)
+                samples[i] *= gain;
+        return;
+    }
+
+    const int vectors = (sections + lanesPerVector - 1) / lanesPerVector;
+    SectionLanes lanes[maxVectors];
+    loadSections(lanes, vectors, coefficients, state, sections);
+
+    // carried[v + 1]: vector v's outputs of the previous step; carried[0]: the input.
+    Lanes carried[maxVectors + 1] = {};
+    const LaneMask laneIndex = {0, 1, 2, 3};
+    const int lastLane = sections - 1;
+    const int lastVector = lastLane / lanesPerVector;
+    const int lastSlot = lastLane % lanesPerVector;
+    const int steps = count + sections - 1;
+
+    for (int t = 0; t < steps; ++t)
+    {
+        carried[0] = splat(t < count ? samples[t] : 0.0f);
+        // Lane j is busy at step t when j <= t < j + count; whole vectors
+        // outside that range are skipped.
+        const int lowestLane = t - count + 1;
+        const int vLow = lowestLane <= 0 ? 0 : lowestLane / lanesPerVector;
+        const int vHigh = (t / lanesPerVector < vectors - 1) ? t / lanesPerVector : vectors - 1;
+        // Descending, so each vector still sees its neighbour's previous outputs.
+        for (int v = vHigh; v >= vLow; --v)
+        {
+            const Lanes x = __builtin_shuffle(carried[v + 1], carried[v], LaneMask{7, 0, 1, 2});
+            const int first = v * lanesPerVector;
+            const bool allActive = first + lanesPerVector - 1 <= t && first >= lowestLane;
+            const LaneMask lane = laneIndex + first;
+            const LaneMask active = (lane <= t) & (lane >= lowestLane);
+            carried[v + 1] = stepSections(lanes[v], x, active, allActive);
+        }
+        if (t >= lastLane)
+            samples[t - lastLane] = carried[lastVector + 1][lastSlot] * gain;
+    }
+    storeSections(lanes, state, sections);
+}
+
+void Triband::init(int sampleRate)
+{
+    const RateTables* tables = findRate(sampleRate);
+    if (tables == nullptr)
+        return;
+    for (int k = 0; k < 3; ++k)
+    {
+        band[k].coefficients = tables->band[k];
+        band[k].gains = tables->bandGain[k];
+        band[k].sectionCount = 2;
+        zeroState(band[k], 2);
+    }
+}
+
+void Triband::apply(const float* input, float* low, float* mid, float* high, int count)
+{
+    if (count <= 0)
+        return;
+    bool twoSections = true;
+    for (const Sos& b : band)
+        twoSections = twoSections && b.coefficients != nullptr && b.gains != nullptr && b.sectionCount == 2;
+    if (!twoSections)
+    {
+        float* outputs[3] = {low, mid, high};
+        for (int k = 0; k < 3; ++k)
+        {
+            std::memcpy(outputs[k], input, sizeof(float) * static_cast<unsigned>(count));
+            band[k].SosApply(outputs[k], count);
+        }
+        return;
+    }
+
+    // Lanes: {low 1, low 2, mid 1, mid 2} and {high 1, high 2, unused, unused}.
+    SectionLanes lanes[2] = {};
+    for (int k = 0; k < 3; ++k)
+    {
+        SectionLanes& s = lanes[k / 2];
+        for (int section = 0; section < 2; ++section)
+        {
+            const int l = 2 * (k % 2) + section;
+            const float* c = band[k].coefficients + 6 * section;
+            const float* z = band[k].state + 4 * section;
+            s.b0[l] = c[0];
+            s.b1[l] = c[1];
+            s.b2[l] = c[2];
+            s.a1[l] = c[4];
+            s.a2[l] = c[5];
+            s.z1[l] = z[0];
+            s.z1Raw[l] = z[1];
+            s.z2[l] = z[2];
+            s.z2Raw[l] = z[3];
+        }
+    }
+    const float lowGain = band[0].gains[2];
+    const float midGain = band[1].gains[2];
+    const float highGain = band[2].gains[2];
+
+    const LaneMask firstSections = {-1, 0, -1, 0};
+    const LaneMask secondSections = {0, -1, 0, -1};
+    const LaneMask feed = {4, 0, 4, 2};
+    Lanes y0 = {}, y1 = {};
+    for (int t = 0; t <= count; ++t)
+    {
+        const Lanes in = splat(t < count ? input[t] : 0.0f);
+        const Lanes x0 = __builtin_shuffle(y0, in, feed);
+        const Lanes x1 = __builtin_shuffle(y1, in, feed);
+        const bool allActive = t > 0 && t < count;
+        const LaneMask active = t == 0 ? firstSections : secondSections;
+        y0 = stepSections(lanes[0], x0, active, allActive);
+        y1 = stepSections(lanes[1], x1, active, allActive);
+        if (t > 0)
+        {
+            // As in SosApply, a gain of exactly 1 would change nothing.
+            low[t - 1] = y0[1] * lowGain;
+            mid[t - 1] = y0[3] * midGain;
+            high[t - 1] = y1[1] * highGain;
+        }
+    }
+
+    for (int k = 0; k < 3; ++k)
+    {
+        const SectionLanes& s = lanes[k / 2];
+        for (int section = 0; section < 2; ++section)
+        {
+            const int l = 2 * (k % 2) + section;
+            float* z = band[k].state + 4 * section;
+            z[0] = s.z1[l];
+            z[1] = s.z1Raw[l];
+            z[2] = s.z2[l];
+            z[3] = s.z2Raw[l];
+        }
+    }
+}
+
+void hp::init(int sampleRate, int cabinetIndex)
+{
+    if (const RateTables* tables = findRate(sampleRate))
+    {
+        rateCoefficients = tables->cabinet;
+        rateGains = tables->cabinetGain;
+    }
+    selectCabinet(cabinetIndex);
+}
+
+void hp::selectCabinet(int index)
+{
+    if (rateCoefficients == nullptr || rateGains == nullptr || index < 0 || index >= cabinetCount)
+        return;
+    cabinetIndex = index;
+    cabinet.coefficients = rateCoefficients + 6 * sectionsPerCabinet * index;
+    cabinet.gains = rateGains + (sectionsPerCabinet + 1) * index;
+    cabinet.sectionCount = sectionsPerCabinet;
+    zeroState(cabinet, sectionsPerCabinet);
+}
