@@ -132,7 +132,7 @@ int TolvekAudioProcessor::getCurrentProgram() { return 0; }
 void TolvekAudioProcessor::setCurrentProgram (int) {}
 const juce::String TolvekAudioProcessor::getProgramName (int) { return {}; }
 void TolvekAudioProcessor::changeProgramName (int, const juce::String&) {}
-void TolvekAudioProcessor::audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) {}
+void TolvekAudioProcessor::audioProcessorChanged (juce::AudioProcessor*, const juce::AudioProcessorListener::ChangeDetails&) {}
 
 //==============================================================================
 void TolvekAudioProcessor::prepareToPlay (double, int)
@@ -217,7 +217,7 @@ void TolvekAudioProcessor::selectCabinet (int cabinetIndex)
 
 void TolvekAudioProcessor::audioProcessorParameterChanged (juce::AudioProcessor*, int parameterIndex, float)
 {
-    if (parameterIndex < 0 || parameterIndex >= (int) parameterList.size())
+    if (announcingRestoredValues || parameterIndex < 0 || parameterIndex >= (int) parameterList.size())
         return;
     const juce::String& id = parameterList[(size_t) parameterIndex]->paramID;
     if (id == "drivecab")
@@ -478,16 +478,30 @@ void TolvekAudioProcessor::setStateInformation (const void* data, int sizeInByte
     if (xml == nullptr)
         return;
 
-    if (xml->getTagName().equalsIgnoreCase (stateTag))
+    std::vector<float> before;
+    const bool tagMatches = xml->getTagName().equalsIgnoreCase (stateTag);
+    if (tagMatches)
     {
         for (auto* p : parameterList)
         {
+            before.push_back (p->getValue());
             const juce::Identifier id (p->paramID);
             const float value = xml->hasAttribute (id) ? (float) xml->getDoubleAttribute (id) : p->getValue();
             p->setValue (value);   // nobody is told: the editor's poll picks it up
         }
     }
     reset();
+
+    // VST3 hosts read the values back after a restore. The LV2 wrapper learns
+    // values only from change messages, so there the changed ones are announced,
+    // once the restore is complete; the processor's own listener ignores them.
+    if (tagMatches && wrapperType == wrapperType_LV2)
+    {
+        const juce::ScopedValueSetter<bool> announcing (announcingRestoredValues, true);
+        for (size_t i = 0; i < parameterList.size(); ++i)
+            if (parameterList[i]->getValue() != before[i])
+                parameterList[i]->sendValueChangedMessageToListeners (parameterList[i]->getValue());
+    }
 }
 
 //==============================================================================

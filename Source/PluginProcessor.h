@@ -48,7 +48,7 @@ public:
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
 
-    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override;
+    void audioProcessorChanged (juce::AudioProcessor*, const juce::AudioProcessorListener::ChangeDetails&) override;
     void audioProcessorParameterChanged (juce::AudioProcessor*, int parameterIndex, float newValue) override;
 
     // Loads the set file `fileName` of the sample folder into the given set
@@ -165,6 +165,7 @@ private:
     std::atomic<bool> tubeCurvesRequest { false };
     std::atomic<std::thread::id> audioThread {};
 
+    bool announcingRestoredValues = false;
     float silentOutput[maxSliceLength] {};   // used when the host gives no output channel
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TolvekAudioProcessor)

@@ -140,11 +140,8 @@ inline void wrapIntoLoop (voiceDataType& v, int64_t length)
 }
 
 // One sample of a main voice after its envelope step.
-inline void playMainSample (voiceDataType& v, float& sum, double advance)
+inline void playMainSample (voiceDataType& v, float& sum, double advance, const short* start, int64_t length)
 {
-    const short* start = v.start;
-    const int64_t length = v.last - v.start + 1;
-
     if (v.looped)
     {
         if (v.position >= (double) length)
@@ -184,11 +181,9 @@ inline void playMainSample (voiceDataType& v, float& sum, double advance)
 }
 
 // One sample of a tine voice after its envelope step: straight through, no loop, no floor.
-inline void playTineSample (voiceDataType& v, float& sum, double advance, double tineMix)
+inline void playTineSample (voiceDataType& v, float& sum, double advance, double tineMix, const short* start,
+                            int64_t length)
 {
-    const short* start = v.start;
-    const int64_t length = v.last - v.start + 1;
-
     if (v.position >= (double) (length - 2))
     {
         v.active = false;
@@ -202,6 +197,120 @@ inline void playTineSample (voiceDataType& v, float& sum, double advance, double
     sum += (float) (tineMix * (s * v.gain * v.level));
     v.position += advance;
 }
+
+// True when an envelope step would leave the voice exactly as it is: holding at
+// the sustain level, or released but kept from falling (pedal, damper rule,
+// release at its maximum). Such a voice can skip the steps for the whole block,
+// because nothing that decides them changes inside a block.
+inline bool mainEnvelopeIsSteady (const voiceDataType& v, const BlockConstants& c)
+{
+    if (v.stage == decayStage)
+        return v.level == c.sustainLevel && c.decayRate >= 0.0;
+    if (v.stage == releaseStage)
+        return v.level > 0.0 && ! (c.releaseMayFall && (c.damperOnEveryKey || v.note <= 83));
+    return false;
+}
+
+inline bool tineEnvelopeIsSteady (const voiceDataType& v, const BlockConstants& c)
+{
+    return v.stage == decayStage && v.level == c.tineHoldLevel && c.tineDecayRate >= 0.0;
+}
+
+// A voice renders its whole run before the next voice starts. Voices do not
+// interact inside a block, and every sample's sum still receives the voices in
+// bank order, so this adds exactly as the sample-by-sample order does. The voice
+// works on a local copy so that its state stays in registers.
+template <bool stepEnvelopes, bool unitLevel>
+void renderMainRun (voiceDataType& voice, float* sums, int n, const BlockConstants& c, double advance)
+{
+    voiceDataType v = voice;
+    const short* start = v.start;
+    const int64_t length = v.last - v.start + 1;
+    // Below this read position neither the zone's end nor its last sample is near:
+    // no wrap, no end, gain unchanged.
+    const double plainLimit = (double) (v.looped ? length - 1 : length - 2);
+
+    int t = 0;
+    if (v.gain < gainFloor)
+    {
+        // Ends after its first sample; the general path takes care of it.
+        if constexpr (stepEnvelopes)
+            stepEnvelope (v, c);
+        if (v.active)
+            playMainSample (v, sums[0], advance, start, length);
+        t = v.active ? 1 : n;
+    }
+
+    for (; t < n; ++t)
+    {
+        if constexpr (stepEnvelopes)
+        {
+            stepEnvelope (v, c);
+            if (! v.active)
+                break;
+        }
+
+        if (v.position < plainLimit)
+        {
+            const int64_t i = (int64_t) v.position;
+            const double frac = v.position - (double) i;
+            const double s = interpolate (start, i, start[i + 1], frac);
+            if constexpr (unitLevel)
+                sums[t] += (float) (s * v.gain);  // times a level of exactly 1
+            else
+                sums[t] += (float) (s * v.gain * v.level);
+            v.position += advance;
+            continue;
+        }
+
+        playMainSample (v, sums[t], advance, start, length);
+        if (! v.active)
+            break;
+    }
+    voice = v;
+}
+
+template <bool stepEnvelopes>
+void renderTineRun (voiceDataType& voice, float* sums, int n, const BlockConstants& c, double advance)
+{
+    voiceDataType v = voice;
+    const short* start = v.start;
+    const int64_t length = v.last - v.start + 1;
+    for (int t = 0; t < n; ++t)
+    {
+        if constexpr (stepEnvelopes)
+        {
+            stepTineEnvelope (v, c);
+            if (! v.active)
+                break;
+        }
+        playTineSample (v, sums[t], advance, c.tineMix, start, length);
+        if (! v.active)
+            break;
+    }
+    voice = v;
+}
+
+void renderMainVoice (voiceDataType& voice, float* sums, int n, const BlockConstants& c, double advance)
+{
+    if (! mainEnvelopeIsSteady (voice, c))
+        renderMainRun<true, false> (voice, sums, n, c, advance);
+    else if (voice.level == 1.0)
+        renderMainRun<false, true> (voice, sums, n, c, advance);
+    else
+        renderMainRun<false, false> (voice, sums, n, c, advance);
+}
+
+void renderTineVoice (voiceDataType& voice, float* sums, int n, const BlockConstants& c, double advance)
+{
+    if (tineEnvelopeIsSteady (voice, c))
+        renderTineRun<false> (voice, sums, n, c, advance);
+    else
+        renderTineRun<true> (voice, sums, n, c, advance);
+}
+
+// Samples rendered per pass over the voices; bounds the scratch arrays.
+constexpr int renderChunk = 256;
 
 } // namespace
 
@@ -376,44 +485,34 @@ void VoiceEngine::render (float* out, int n, const SetView& set, const VoicePara
     const BlockConstants c = makeBlockConstants (p, inv, sustainPedal, set.setKind);
     const bool withTines = set.setKind == 2;
 
-    // pitchBend only changes between blocks, so each voice's advance is fixed for the block.
-    double mainAdvance[voiceBankSize];
-    double tineAdvance[voiceBankSize];
-    for (int v = 0; v < voiceBankSize; ++v)
+    for (int done = 0; done < n; done += renderChunk)
     {
-        mainAdvance[v] = (double) pitchBend * voices[v].pitchRatio * voices[v].step;
-        tineAdvance[v] = (double) pitchBend * tineVoices[v].pitchRatio * tineVoices[v].step;
-    }
+        const int count = n - done < renderChunk ? n - done : renderChunk;
 
-    for (int t = 0; t < n; ++t)
-    {
-        tremolo.advance (inv, p.tremon, p.tremspeed, p.tremapm);
-
-        float sum = 0.0f;
-
-        for (int v = 0; v < voiceBankSize; ++v)
+        // The tremolo steps first in every sample and depends on nothing else.
+        double tremoloGains[renderChunk];
+        for (int t = 0; t < count; ++t)
         {
-            voiceDataType& voice = voices[v];
-            if (! voice.active)
-                continue;
-            stepEnvelope (voice, c);
-            if (voice.active)
-                playMainSample (voice, sum, mainAdvance[v]);
+            tremolo.advance (inv, p.tremon, p.tremspeed, p.tremapm);
+            tremoloGains[t] = tremolo.tremoloGain;
         }
+
+        float sums[renderChunk];
+        for (int t = 0; t < count; ++t)
+            sums[t] = 0.0f;
+
+        // pitchBend only changes between blocks, so each voice's advance is fixed for the block.
+        for (auto& voice : voices)
+            if (voice.active)
+                renderMainVoice (voice, sums, count, c, (double) pitchBend * voice.pitchRatio * voice.step);
 
         if (withTines)
-        {
-            for (int v = 0; v < voiceBankSize; ++v)
-            {
-                voiceDataType& voice = tineVoices[v];
-                if (! voice.active)
-                    continue;
-                stepTineEnvelope (voice, c);
+            for (auto& voice : tineVoices)
                 if (voice.active)
-                    playTineSample (voice, sum, tineAdvance[v], c.tineMix);
-            }
-        }
+                    renderTineVoice (voice, sums, count, c, (double) pitchBend * voice.pitchRatio * voice.step);
 
-        out[t] = (float) ((double) (sum * 0.25f * sampleScale) * tremolo.tremoloGain);
+        float* chunkOut = out + done;
+        for (int t = 0; t < count; ++t)
+            chunkOut[t] = (float) ((double) (sums[t] * 0.25f * sampleScale) * tremoloGains[t]);
     }
 }

@@ -17,9 +17,7 @@ namespace
 typedef float Lanes __attribute__((vector_size(16)));
 typedef int LaneMask __attribute__((vector_size(16)));
 
-constexpr int lanesPerVector = 4;
 constexpr int maxSections = 25;
-constexpr int maxVectors = (maxSections + lanesPerVector - 1) / lanesPerVector;
 
 // float(1e-10) lies just above the double 1e-10, so for a float y,
 // double(|y|) < 1e-10 exactly when |y| < 1e-10f.
@@ -67,41 +65,6 @@ inline Lanes stepSections(SectionLanes& s, Lanes x, LaneMask active, bool allAct
     return y;
 }
 
-void loadSections(SectionLanes* lanes, int vectors, const float* coefficients, const float* state,
-                  int sections)
-{
-    for (int v = 0; v < vectors; ++v)
-        lanes[v] = SectionLanes{};
-    for (int j = 0; j < sections; ++j)
-    {
-        SectionLanes& s = lanes[j / lanesPerVector];
-        const int l = j % lanesPerVector;
-        const float* c = coefficients + 6 * j;
-        s.b0[l] = c[0];
-        s.b1[l] = c[1];
-        s.b2[l] = c[2];
-        s.a1[l] = c[4];
-        s.a2[l] = c[5];
-        s.z1[l] = state[4 * j];
-        s.z1Raw[l] = state[4 * j + 1];
-        s.z2[l] = state[4 * j + 2];
-        s.z2Raw[l] = state[4 * j + 3];
-    }
-}
-
-void storeSections(const SectionLanes* lanes, float* state, int sections)
-{
-    for (int j = 0; j < sections; ++j)
-    {
-        const SectionLanes& s = lanes[j / lanesPerVector];
-        const int l = j % lanesPerVector;
-        state[4 * j] = s.z1[l];
-        state[4 * j + 1] = s.z1Raw[l];
-        state[4 * j + 2] = s.z2[l];
-        state[4 * j + 3] = s.z2Raw[l];
-    }
-}
-
 void zeroState(Sos& sos, int sections)
 {
     std::memset(sos.state, 0, sizeof(float) * 4 * static_cast<unsigned>(sections));
@@ -143,13 +106,152 @@ const RateTables* findRate(int sampleRate)
 
 bool isSupportedFilterRate(int sampleRate) { return findRate(sampleRate) != nullptr; }
 
+namespace
+{
+
+template <int W>
+struct Wide;
+
+template <>
+struct Wide<4>
+{
+    typedef float F __attribute__((vector_size(16)));
+    typedef int I __attribute__((vector_size(16)));
+    static constexpr I shift = {7, 0, 1, 2};
+    static constexpr I index = {0, 1, 2, 3};
+};
+
+template <>
+struct Wide<8>
+{
+    typedef float F __attribute__((vector_size(32)));
+    typedef int I __attribute__((vector_size(32)));
+    static constexpr I shift = {15, 0, 1, 2, 3, 4, 5, 6};
+    static constexpr I index = {0, 1, 2, 3, 4, 5, 6, 7};
+};
+
+// The wavefront over W-lane vectors. Vectors are passed by reference only, so
+// the kernel can be compiled into a wider instruction set where it is inlined.
+template <int W>
+__attribute__((always_inline)) inline void cascadeWavefront(const float* coefficients, float* state, int sections,
+                                                            float gain, float* samples, int count)
+{
+    typedef typename Wide<W>::F F;
+    typedef typename Wide<W>::I I;
+    constexpr int maxWide = (maxSections + W - 1) / W;
+    struct Lane
+    {
+        F b0, b1, b2, a1, a2, z1, z1Raw, z2, z2Raw;
+    };
+    const int vectors = (sections + W - 1) / W;
+    Lane lanes[maxWide];
+    for (int v = 0; v < vectors; ++v)
+        lanes[v] = Lane{};
+    for (int j = 0; j < sections; ++j)
+    {
+        Lane& s = lanes[j / W];
+        const int l = j % W;
+        const float* c = coefficients + 6 * j;
+        s.b0[l] = c[0];
+        s.b1[l] = c[1];
+        s.b2[l] = c[2];
+        s.a1[l] = c[4];
+        s.a2[l] = c[5];
+        s.z1[l] = state[4 * j];
+        s.z1Raw[l] = state[4 * j + 1];
+        s.z2[l] = state[4 * j + 2];
+        s.z2Raw[l] = state[4 * j + 3];
+    }
+
+    // carried[v + 1]: vector v's outputs of the previous step; carried[0]: the input.
+    F carried[maxWide + 1] = {};
+    const I absMask = I{} + 0x7fffffff;
+    const int lastLane = sections - 1;
+    const int lastVector = lastLane / W;
+    const int lastSlot = lastLane % W;
+    const int steps = count + sections - 1;
+
+    for (int t = 0; t < steps; ++t)
+    {
+        carried[0] = F{} + (t < count ? samples[t] : 0.0f);
+        // Lane j is busy at step t when j <= t < j + count; whole vectors
+        // outside that range are skipped.
+        const int lowestLane = t - count + 1;
+        const int vLow = lowestLane <= 0 ? 0 : lowestLane / W;
+        const int vHigh = (t / W < vectors - 1) ? t / W : vectors - 1;
+        // Descending, so each vector still sees its neighbour's previous outputs.
+        for (int v = vHigh; v >= vLow; --v)
+        {
+            Lane& s = lanes[v];
+            const F x = __builtin_shuffle(carried[v + 1], carried[v], Wide<W>::shift);
+            F y = s.b0 * x + s.z1;
+            const I tiny = (F)((I)y & absMask) < flushLimit;
+            y = (F)((I)y & ~tiny);
+            const F r1 = (s.b1 * x + s.z2) - s.a1 * y;
+            const F r2 = s.b2 * x - s.a2 * y;
+            // Rounding through 1 + z keeps denormals and tiny residues out of the state.
+            const F n1 = (r1 + 1.0f) - 1.0f;
+            const F n2 = (r2 + 1.0f) - 1.0f;
+            const int first = v * W;
+            if (first + W - 1 <= t && first >= lowestLane)
+            {
+                s.z1 = n1;
+                s.z2 = n2;
+                s.z1Raw = r1;
+                s.z2Raw = r2;
+            }
+            else
+            {
+                const I lane = Wide<W>::index + first;
+                const I active = (lane <= t) & (lane >= lowestLane);
+                s.z1 = (F)(((I)n1 & active) | ((I)s.z1 & ~active));
+                s.z2 = (F)(((I)n2 & active) | ((I)s.z2 & ~active));
+                s.z1Raw = (F)(((I)r1 & active) | ((I)s.z1Raw & ~active));
+                s.z2Raw = (F)(((I)r2 & active) | ((I)s.z2Raw & ~active));
+            }
+            carried[v + 1] = y;
+        }
+        if (t >= lastLane)
+            samples[t - lastLane] = carried[lastVector + 1][lastSlot] * gain;
+    }
+
+    for (int j = 0; j < sections; ++j)
+    {
+        const Lane& s = lanes[j / W];
+        const int l = j % W;
+        state[4 * j] = s.z1[l];
+        state[4 * j + 1] = s.z1Raw[l];
+        state[4 * j + 2] = s.z2[l];
+        state[4 * j + 3] = s.z2Raw[l];
+    }
+}
+
+void cascadeFourLanes(const float* coefficients, float* state, int sections, float gain, float* samples, int count)
+{
+    cascadeWavefront<4>(coefficients, state, sections, gain, samples, count);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void cascadeEightLanes(const float* coefficients, float* state, int sections,
+                                                       float gain, float* samples, int count)
+{
+    cascadeWavefront<8>(coefficients, state, sections, gain, samples, count);
+}
+
+// Read once at start-up, so the audio thread never waits on a static's guard.
+const bool cpuHasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+} // namespace
+
 void Sos::SosApply(float* samples, int count)
 {
     if (count <= 0 || coefficients == nullptr || gains == nullptr)
         return;
     const int sections = sectionCount < 0 ? 0 : (sectionCount > maxSections ? maxSections : sectionCount);
-    // Multiplying by exactly 1 changes no sample (outputs are never denormal:
-    // they are flushed below 1e-10), so the gain can go on unconditionally.
     const float gain = gains[sections];
     if (sections == 0)
     {
@@ -158,41 +260,18 @@ void Sos::SosApply(float* samples, int count)
                 samples[i] *= gain;
         return;
     }
-
-    const int vectors = (sections + lanesPerVector - 1) / lanesPerVector;
-    SectionLanes lanes[maxVectors];
-    loadSections(lanes, vectors, coefficients, state, sections);
-
-    // carried[v + 1]: vector v's outputs of the previous step; carried[0]: the input.
-    Lanes carried[maxVectors + 1] = {};
-    const LaneMask laneIndex = {0, 1, 2, 3};
-    const int lastLane = sections - 1;
-    const int lastVector = lastLane / lanesPerVector;
-    const int lastSlot = lastLane % lanesPerVector;
-    const int steps = count + sections - 1;
-
-    for (int t = 0; t < steps; ++t)
+    // The gain goes on with the last section's output, unconditionally:
+    // multiplying by exactly 1 changes no sample (outputs are never denormal,
+    // they are flushed below 1e-10).
+#if defined(__x86_64__) || defined(__i386__)
+    // Eight lanes pay off for long cascades; short ones gain nothing.
+    if (cpuHasAvx2 && sections > 8)
     {
-        carried[0] = splat(t < count ? samples[t] : 0.0f);
-        // Lane j is busy at step t when j <= t < j + count; whole vectors
-        // outside that range are skipped.
-        const int lowestLane = t - count + 1;
-        const int vLow = lowestLane <= 0 ? 0 : lowestLane / lanesPerVector;
-        const int vHigh = (t / lanesPerVector < vectors - 1) ? t / lanesPerVector : vectors - 1;
-        // Descending, so each vector still sees its neighbour's previous outputs.
-        for (int v = vHigh; v >= vLow; --v)
-        {
-            const Lanes x = __builtin_shuffle(carried[v + 1], carried[v], LaneMask{7, 0, 1, 2});
-            const int first = v * lanesPerVector;
-            const bool allActive = first + lanesPerVector - 1 <= t && first >= lowestLane;
-            const LaneMask lane = laneIndex + first;
-            const LaneMask active = (lane <= t) & (lane >= lowestLane);
-            carried[v + 1] = stepSections(lanes[v], x, active, allActive);
-        }
-        if (t >= lastLane)
-            samples[t - lastLane] = carried[lastVector + 1][lastSlot] * gain;
+        cascadeEightLanes(coefficients, state, sections, gain, samples, count);
+        return;
     }
-    storeSections(lanes, state, sections);
+#endif
+    cascadeFourLanes(coefficients, state, sections, gain, samples, count);
 }
 
 void Triband::init(int sampleRate)

@@ -56,8 +56,8 @@ TEST (VoiceTremolo, PeriodIsTwiceDepthTimesSpeedTermAtAnyRate)
             const auto passes = topPasses (rate, c.speed, c.depth, (long) (rate * 8));
             ASSERT_GE (passes.size(), 3u);
             const double period = (double) (passes[2] - passes[1]) / rate;
-            // One sample of overshoot at each turn.
-            EXPECT_NEAR (period, c.periodSeconds, 3.0 / rate) << c.speed << " " << c.depth << " at " << rate;
+            // Up to a step of overshoot at each of the two turns.
+            EXPECT_NEAR (period, c.periodSeconds, 5.0 / rate) << c.speed << " " << c.depth << " at " << rate;
         }
     }
 }
@@ -80,8 +80,9 @@ TEST (VoiceTremolo, DepthLimits)
                 highest = std::max (highest, tremolo.tremoloGain);
             }
         }
-        EXPECT_LT (highest, 1.0 + step);
-        EXPECT_GT (lowest, (1.0 - depth) - step);
+        // The gain passes a limit by at most one step before it turns.
+        EXPECT_LE (highest, 1.0 + step);
+        EXPECT_GE (lowest, (1.0 - depth) - step);
         if (depth == 0.0f)
             EXPECT_GT (lowest, 1.0 - step);
         else

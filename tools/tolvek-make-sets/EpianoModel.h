@@ -22,6 +22,8 @@ struct EpianoVoicing
     double strikePoint = 0.1;           // hammer position along the tine, from the clamp (0..1)
     double coilCutoffHz = 6000.0;       // pickup coil and cable resonance
     double coilQ = 1.0;
+    double upperModeLevel = 0.35;       // tip motion of the upper bending modes against a plain
+                                        // cantilever's: the tuning spring's mass near the tip holds it back
     double barShare = 0.55;             // part of the fundamental's energy that lives in the long,
                                         // in-phase tine-and-bar mode; the rest dies fast
     double sustainScale = 1.0;          // scales every decay time

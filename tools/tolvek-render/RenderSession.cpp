@@ -171,6 +171,17 @@ bool renderMidiFile (const RenderOptions& options, RenderSummary& summary, juce:
     for (const auto& setting : options.parameterSettings)
         if (! applySetting (processor, setting, error))
             return false;
+    if (options.setName.isNotEmpty())
+    {
+        const juce::StringArray sets = SamplePath::listSets (folder);
+        const int position = sets.indexOf (options.setName);
+        if (position < 0)
+        {
+            error = "--sample-set: no set '" + options.setName + "' in " + options.sampleFolder + "; sets: " + sets.joinIntoString (", ");
+            return false;
+        }
+        *processor.program = position;
+    }
     if (options.saveStateFile.isNotEmpty() && ! writeStateFile (processor, options.saveStateFile, error))
         return false;
 

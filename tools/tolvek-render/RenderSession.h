@@ -6,6 +6,7 @@ struct RenderOptions
 {
     juce::String midiFile, outputFile, sampleFolder, stateFile, saveStateFile;
     juce::StringArray parameterSettings;   // "id=value", plain values
+    juce::String setName;                  // picks `program` by the set's file name
     double sampleRate = 48000.0;
     int blockSize = 512;
     double tailSeconds = 3.0;

@@ -18,6 +18,7 @@ const char* const usage =
     "  --tail SECONDS       time rendered after the last event (default 3)\n"
     "  --no-split           fixed blocks; events act at the start of the block holding them\n"
     "  --set ID=VALUE       set a parameter's plain value (repeatable)\n"
+    "  --sample-set NAME    play the set file NAME of the folder (sets `program` to its position)\n"
     "  --state FILE         restore a saved state block first\n"
     "  --save-state FILE    write the state block after the options are applied\n"
     "  --format F           pcm16, pcm24 (default) or float32\n"
@@ -93,6 +94,10 @@ int main (int argc, char** argv)
             if (! value (text) || ! text.containsChar ('='))
                 return fail ("--set needs ID=VALUE");
             options.parameterSettings.add (text);
+        }
+        else if (arg == "--sample-set")
+        {
+            if (! value (options.setName)) return fail ("--sample-set needs a set file name");
         }
         else if (arg == "--state")
         {
