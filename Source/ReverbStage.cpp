@@ -53,6 +53,14 @@ void ReverbLine::read(int position, float* to, int count) const
     std::memcpy(to + first, ring, sizeof(float) * static_cast<unsigned>(count - first));
 }
 
+float* ReverbLine::apart(int offset, int n)
+{
+    const unsigned start = base & ringMask;
+    if (offset < n || start + static_cast<unsigned>(offset + n) > static_cast<unsigned>(ringSize))
+        return nullptr;
+    return ring + start;
+}
+
 int ReverbStage::lineOffset(float delay, int sampleRateHz)
 {
     const float fsr = static_cast<float>(sampleRateHz);
@@ -89,7 +97,8 @@ void ReverbStage::processBlock(float* x, int n, float refl, float mix, float tai
 
     // Each line: its input block goes in behind the first D values, then
     // positions 0..n-1 are read back as the tap. Written first, so that with
-    // D < n the tap picks up this block's own values D samples on.
+    // D < n the tap picks up this block's own values D samples on. When the
+    // two ranges are apart and unbroken in the ring, one pass does both.
     const float combShare = 1.0f - tail;
     for (int k = 0; k < 4; ++k)
     {
@@ -98,11 +107,26 @@ void ReverbStage::processBlock(float* x, int n, float refl, float mix, float tai
         comb.feedback = static_cast<float>(static_cast<double>(combFeedback[k] * refl) / 0.828);
         const int offset = lineOffset(comb.delay, sampleRateHz);
         const float feedback = comb.feedback;
-        for (int i = 0; i < n; ++i)
-            comb.sum[i] = comb.tap[i] * feedback + x[i];
         comb.line.advance(n, offset);
-        comb.line.write(offset, comb.sum, n);
-        comb.line.read(0, comb.tap, n);
+        if (float* window = comb.line.apart(offset, n))
+        {
+            float* __restrict in = window + offset;
+            const float* __restrict out = window;
+            float* __restrict tap = comb.tap;
+            const float* __restrict dry = x;
+            for (int i = 0; i < n; ++i)
+            {
+                in[i] = tap[i] * feedback + dry[i];
+                tap[i] = out[i];
+            }
+        }
+        else
+        {
+            for (int i = 0; i < n; ++i)
+                comb.sum[i] = comb.tap[i] * feedback + x[i];
+            comb.line.write(offset, comb.sum, n);
+            comb.line.read(0, comb.tap, n);
+        }
     }
     for (int k = 0; k < 4; ++k)
     {
@@ -119,15 +143,33 @@ void ReverbStage::processBlock(float* x, int n, float refl, float mix, float tai
         allpass.feedbackCoefficient = g;
         allpass.feedForwardCoefficient = g;
         const int offset = lineOffset(allpass.delay, sampleRateHz);
-        for (int i = 0; i < n; ++i)
-            allpass.v[i] = x[i] - allpass.tap[i] * g;
         allpass.line.advance(n, offset);
-        allpass.line.write(offset, allpass.v, n);
-        allpass.line.read(0, allpass.tap, n);
-        for (int i = 0; i < n; ++i)
+        if (float* window = allpass.line.apart(offset, n))
         {
-            const float out = allpass.v[i] * g + allpass.tap[i];
-            x[i] = x[i] + ((out * 0.25f) * mix) * tail;
+            float* __restrict in = window + offset;
+            const float* __restrict out = window;
+            float* __restrict tap = allpass.tap;
+            float* __restrict signal = x;
+            for (int i = 0; i < n; ++i)
+            {
+                const float v = signal[i] - tap[i] * g;
+                in[i] = v;
+                const float delayed = out[i];
+                tap[i] = delayed;
+                signal[i] = signal[i] + (((v * g + delayed) * 0.25f) * mix) * tail;
+            }
+        }
+        else
+        {
+            for (int i = 0; i < n; ++i)
+                allpass.v[i] = x[i] - allpass.tap[i] * g;
+            allpass.line.write(offset, allpass.v, n);
+            allpass.line.read(0, allpass.tap, n);
+            for (int i = 0; i < n; ++i)
+            {
+                const float out = allpass.v[i] * g + allpass.tap[i];
+                x[i] = x[i] + ((out * 0.25f) * mix) * tail;
+            }
         }
     }
 }

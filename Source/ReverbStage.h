@@ -25,6 +25,9 @@ struct ReverbLine
     // Line positions [position, position + count) to or from a block.
     void write(int position, const float* from, int count);
     void read(int position, float* to, int count) const;
+    // The window's start when positions 0..n-1 and offset..offset+n-1 are
+    // disjoint (offset >= n) and unbroken in the ring; null otherwise.
+    float* apart(int offset, int n);
 };
 
 struct CombStage

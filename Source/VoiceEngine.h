@@ -85,6 +85,8 @@ struct VoiceEngine
     int handleMidi (const uint8_t* data, int size, const SetView& set, const VoiceParams& p, int sampleRateHz);
 
     // Writes n samples of the dry voice sum times the tremolo gain into out.
+    // The parameters are taken once for the whole call: they do not change inside
+    // a block, so this equals reading them at every sample.
     void render (float* out, int n, const SetView& set, const VoiceParams& p, int sampleRateHz);
 
     // Lowest-numbered inactive voice of the bank, or -1.

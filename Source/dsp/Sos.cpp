@@ -14,8 +14,6 @@ namespace
 // sample t - j of section j, fed by lane j - 1's output of step t - 1. Every
 // lane does exactly the single-precision operations of the plain loop, so the
 // result is the same to the bit.
-typedef float Lanes __attribute__((vector_size(16)));
-typedef int LaneMask __attribute__((vector_size(16)));
 
 constexpr int maxSections = 25;
 
@@ -23,47 +21,151 @@ constexpr int maxSections = 25;
 // double(|y|) < 1e-10 exactly when |y| < 1e-10f.
 constexpr float flushLimit = 1e-10f;
 
-inline Lanes splat(float v) { return Lanes{v, v, v, v}; }
+template <int W>
+struct Wide;
 
-inline Lanes select(LaneMask mask, Lanes a, Lanes b)
+template <>
+struct Wide<4>
 {
-    return (Lanes)(((LaneMask)a & mask) | ((LaneMask)b & ~mask));
-}
-
-struct SectionLanes
-{
-    Lanes b0, b1, b2, a1, a2;
-    Lanes z1, z1Raw, z2, z2Raw;
+    typedef float F __attribute__((vector_size(16)));
+    typedef int I __attribute__((vector_size(16)));
+    static constexpr I shift = {7, 0, 1, 2};
+    static constexpr I index = {0, 1, 2, 3};
 };
 
-// One sample through each lane's section; keeps the new state only in the
-// lanes of `active`.
-inline Lanes stepSections(SectionLanes& s, Lanes x, LaneMask active, bool allActive)
+template <>
+struct Wide<8>
 {
-    Lanes y = s.b0 * x + s.z1;
-    const LaneMask tiny = (Lanes)((LaneMask)y & 0x7fffffff) < flushLimit;
-    y = (Lanes)((LaneMask)y & ~tiny);
-    const Lanes r1 = (s.b1 * x + s.z2) - s.a1 * y;
-    const Lanes r2 = s.b2 * x - s.a2 * y;
-    // Rounding through 1 + z keeps denormals and tiny residues out of the state.
-    const Lanes n1 = (r1 + 1.0f) - 1.0f;
-    const Lanes n2 = (r2 + 1.0f) - 1.0f;
-    if (allActive)
+    typedef float F __attribute__((vector_size(32)));
+    typedef int I __attribute__((vector_size(32)));
+    static constexpr I shift = {15, 0, 1, 2, 3, 4, 5, 6};
+    static constexpr I index = {0, 1, 2, 3, 4, 5, 6, 7};
+};
+
+// W sections side by side. Vectors go by reference only, so that the code can
+// be compiled into a wider instruction set where it is inlined.
+template <int W>
+struct SectionLanes
+{
+    typedef typename Wide<W>::F F;
+    typedef typename Wide<W>::I I;
+    F b0, b1, b2, a1, a2;
+    F z1, z1Raw, z2, z2Raw;
+
+    __attribute__((always_inline)) void load(int lane, const float* c, const float* z)
     {
-        s.z1 = n1;
-        s.z2 = n2;
-        s.z1Raw = r1;
-        s.z2Raw = r2;
+        b0[lane] = c[0];
+        b1[lane] = c[1];
+        b2[lane] = c[2];
+        a1[lane] = c[4];
+        a2[lane] = c[5];
+        z1[lane] = z[0];
+        z1Raw[lane] = z[1];
+        z2[lane] = z[2];
+        z2Raw[lane] = z[3];
     }
-    else
+
+    __attribute__((always_inline)) void store(int lane, float* z) const
     {
-        s.z1 = select(active, n1, s.z1);
-        s.z2 = select(active, n2, s.z2);
-        s.z1Raw = select(active, r1, s.z1Raw);
-        s.z2Raw = select(active, r2, s.z2Raw);
+        z[0] = z1[lane];
+        z[1] = z1Raw[lane];
+        z[2] = z2[lane];
+        z[3] = z2Raw[lane];
     }
-    return y;
+
+    // One sample through each lane's section; the new state is kept only in
+    // the lanes of `active` (all of them when allActive).
+    __attribute__((always_inline)) void step(const F& x, const I& active, bool allActive, F& y)
+    {
+        y = b0 * x + z1;
+        const I tiny = (F)((I)y & 0x7fffffff) < flushLimit;
+        y = (F)((I)y & ~tiny);
+        const F r1 = (b1 * x + z2) - a1 * y;
+        const F r2 = b2 * x - a2 * y;
+        // Rounding through 1 + z keeps denormals and tiny residues out of the state.
+        const F n1 = (r1 + 1.0f) - 1.0f;
+        const F n2 = (r2 + 1.0f) - 1.0f;
+        if (allActive)
+        {
+            z1 = n1;
+            z2 = n2;
+            z1Raw = r1;
+            z2Raw = r2;
+        }
+        else
+        {
+            z1 = (F)(((I)n1 & active) | ((I)z1 & ~active));
+            z2 = (F)(((I)n2 & active) | ((I)z2 & ~active));
+            z1Raw = (F)(((I)r1 & active) | ((I)z1Raw & ~active));
+            z2Raw = (F)(((I)r2 & active) | ((I)z2Raw & ~active));
+        }
+    }
+};
+
+template <int W>
+__attribute__((always_inline)) inline void cascadeWavefront(const float* coefficients, float* state, int sections,
+                                                            float gain, float* samples, int count)
+{
+    typedef typename Wide<W>::F F;
+    typedef typename Wide<W>::I I;
+    constexpr int maxWide = (maxSections + W - 1) / W;
+    const int vectors = (sections + W - 1) / W;
+    SectionLanes<W> lanes[maxWide];
+    for (int v = 0; v < vectors; ++v)
+        lanes[v] = SectionLanes<W>{};
+    for (int j = 0; j < sections; ++j)
+        lanes[j / W].load(j % W, coefficients + 6 * j, state + 4 * j);
+
+    // carried[v + 1]: vector v's outputs of the previous step; carried[0]: the input.
+    F carried[maxWide + 1] = {};
+    const int lastLane = sections - 1;
+    const int lastVector = lastLane / W;
+    const int lastSlot = lastLane % W;
+    const int steps = count + sections - 1;
+
+    for (int t = 0; t < steps; ++t)
+    {
+        carried[0] = F{} + (t < count ? samples[t] : 0.0f);
+        // Lane j is busy at step t when j <= t < j + count; whole vectors
+        // outside that range are skipped.
+        const int lowestLane = t - count + 1;
+        const int vLow = lowestLane <= 0 ? 0 : lowestLane / W;
+        const int vHigh = (t / W < vectors - 1) ? t / W : vectors - 1;
+        // Descending, so each vector still sees its neighbour's previous outputs.
+        for (int v = vHigh; v >= vLow; --v)
+        {
+            const F x = __builtin_shuffle(carried[v + 1], carried[v], Wide<W>::shift);
+            const int first = v * W;
+            const I lane = Wide<W>::index + first;
+            const I active = (lane <= t) & (lane >= lowestLane);
+            lanes[v].step(x, active, first + W - 1 <= t && first >= lowestLane, carried[v + 1]);
+        }
+        if (t >= lastLane)
+            samples[t - lastLane] = carried[lastVector + 1][lastSlot] * gain;
+    }
+
+    for (int j = 0; j < sections; ++j)
+        lanes[j / W].store(j % W, state + 4 * j);
 }
+
+void cascadeFourLanes(const float* coefficients, float* state, int sections, float gain, float* samples, int count)
+{
+    cascadeWavefront<4>(coefficients, state, sections, gain, samples, count);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void cascadeEightLanes(const float* coefficients, float* state, int sections,
+                                                       float gain, float* samples, int count)
+{
+    cascadeWavefront<8>(coefficients, state, sections, gain, samples, count);
+}
+
+// Read once at start-up, so the audio thread never waits on a static's guard.
+const bool cpuHasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
 
 void zeroState(Sos& sos, int sections)
 {
@@ -105,147 +207,6 @@ const RateTables* findRate(int sampleRate)
 } // namespace
 
 bool isSupportedFilterRate(int sampleRate) { return findRate(sampleRate) != nullptr; }
-
-namespace
-{
-
-template <int W>
-struct Wide;
-
-template <>
-struct Wide<4>
-{
-    typedef float F __attribute__((vector_size(16)));
-    typedef int I __attribute__((vector_size(16)));
-    static constexpr I shift = {7, 0, 1, 2};
-    static constexpr I index = {0, 1, 2, 3};
-};
-
-template <>
-struct Wide<8>
-{
-    typedef float F __attribute__((vector_size(32)));
-    typedef int I __attribute__((vector_size(32)));
-    static constexpr I shift = {15, 0, 1, 2, 3, 4, 5, 6};
-    static constexpr I index = {0, 1, 2, 3, 4, 5, 6, 7};
-};
-
-// The wavefront over W-lane vectors. Vectors are passed by reference only, so
-// the kernel can be compiled into a wider instruction set where it is inlined.
-template <int W>
-__attribute__((always_inline)) inline void cascadeWavefront(const float* coefficients, float* state, int sections,
-                                                            float gain, float* samples, int count)
-{
-    typedef typename Wide<W>::F F;
-    typedef typename Wide<W>::I I;
-    constexpr int maxWide = (maxSections + W - 1) / W;
-    struct Lane
-    {
-        F b0, b1, b2, a1, a2, z1, z1Raw, z2, z2Raw;
-    };
-    const int vectors = (sections + W - 1) / W;
-    Lane lanes[maxWide];
-    for (int v = 0; v < vectors; ++v)
-        lanes[v] = Lane{};
-    for (int j = 0; j < sections; ++j)
-    {
-        Lane& s = lanes[j / W];
-        const int l = j % W;
-        const float* c = coefficients + 6 * j;
-        s.b0[l] = c[0];
-        s.b1[l] = c[1];
-        s.b2[l] = c[2];
-        s.a1[l] = c[4];
-        s.a2[l] = c[5];
-        s.z1[l] = state[4 * j];
-        s.z1Raw[l] = state[4 * j + 1];
-        s.z2[l] = state[4 * j + 2];
-        s.z2Raw[l] = state[4 * j + 3];
-    }
-
-    // carried[v + 1]: vector v's outputs of the previous step; carried[0]: the input.
-    F carried[maxWide + 1] = {};
-    const I absMask = I{} + 0x7fffffff;
-    const int lastLane = sections - 1;
-    const int lastVector = lastLane / W;
-    const int lastSlot = lastLane % W;
-    const int steps = count + sections - 1;
-
-    for (int t = 0; t < steps; ++t)
-    {
-        carried[0] = F{} + (t < count ? samples[t] : 0.0f);
-        // Lane j is busy at step t when j <= t < j + count; whole vectors
-        // outside that range are skipped.
-        const int lowestLane = t - count + 1;
-        const int vLow = lowestLane <= 0 ? 0 : lowestLane / W;
-        const int vHigh = (t / W < vectors - 1) ? t / W : vectors - 1;
-        // Descending, so each vector still sees its neighbour's previous outputs.
-        for (int v = vHigh; v >= vLow; --v)
-        {
-            Lane& s = lanes[v];
-            const F x = __builtin_shuffle(carried[v + 1], carried[v], Wide<W>::shift);
-            F y = s.b0 * x + s.z1;
-            const I tiny = (F)((I)y & absMask) < flushLimit;
-            y = (F)((I)y & ~tiny);
-            const F r1 = (s.b1 * x + s.z2) - s.a1 * y;
-            const F r2 = s.b2 * x - s.a2 * y;
-            // Rounding through 1 + z keeps denormals and tiny residues out of the state.
-            const F n1 = (r1 + 1.0f) - 1.0f;
-            const F n2 = (r2 + 1.0f) - 1.0f;
-            const int first = v * W;
-            if (first + W - 1 <= t && first >= lowestLane)
-            {
-                s.z1 = n1;
-                s.z2 = n2;
-                s.z1Raw = r1;
-                s.z2Raw = r2;
-            }
-            else
-            {
-                const I lane = Wide<W>::index + first;
-                const I active = (lane <= t) & (lane >= lowestLane);
-                s.z1 = (F)(((I)n1 & active) | ((I)s.z1 & ~active));
-                s.z2 = (F)(((I)n2 & active) | ((I)s.z2 & ~active));
-                s.z1Raw = (F)(((I)r1 & active) | ((I)s.z1Raw & ~active));
-                s.z2Raw = (F)(((I)r2 & active) | ((I)s.z2Raw & ~active));
-            }
-            carried[v + 1] = y;
-        }
-        if (t >= lastLane)
-            samples[t - lastLane] = carried[lastVector + 1][lastSlot] * gain;
-    }
-
-    for (int j = 0; j < sections; ++j)
-    {
-        const Lane& s = lanes[j / W];
-        const int l = j % W;
-        state[4 * j] = s.z1[l];
-        state[4 * j + 1] = s.z1Raw[l];
-        state[4 * j + 2] = s.z2[l];
-        state[4 * j + 3] = s.z2Raw[l];
-    }
-}
-
-void cascadeFourLanes(const float* coefficients, float* state, int sections, float gain, float* samples, int count)
-{
-    cascadeWavefront<4>(coefficients, state, sections, gain, samples, count);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) void cascadeEightLanes(const float* coefficients, float* state, int sections,
-                                                       float gain, float* samples, int count)
-{
-    cascadeWavefront<8>(coefficients, state, sections, gain, samples, count);
-}
-
-// Read once at start-up, so the audio thread never waits on a static's guard.
-const bool cpuHasAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
-#endif
-
-} // namespace
 
 void Sos::SosApply(float* samples, int count)
 {
@@ -307,43 +268,29 @@ void Triband::apply(const float* input, float* low, float* mid, float* high, int
     }
 
     // Lanes: {low 1, low 2, mid 1, mid 2} and {high 1, high 2, unused, unused}.
-    SectionLanes lanes[2] = {};
+    typedef Wide<4>::F F;
+    typedef Wide<4>::I I;
+    SectionLanes<4> lanes[2] = {};
     for (int k = 0; k < 3; ++k)
-    {
-        SectionLanes& s = lanes[k / 2];
         for (int section = 0; section < 2; ++section)
-        {
-            const int l = 2 * (k % 2) + section;
-            const float* c = band[k].coefficients + 6 * section;
-            const float* z = band[k].state + 4 * section;
-            s.b0[l] = c[0];
-            s.b1[l] = c[1];
-            s.b2[l] = c[2];
-            s.a1[l] = c[4];
-            s.a2[l] = c[5];
-            s.z1[l] = z[0];
-            s.z1Raw[l] = z[1];
-            s.z2[l] = z[2];
-            s.z2Raw[l] = z[3];
-        }
-    }
+            lanes[k / 2].load(2 * (k % 2) + section, band[k].coefficients + 6 * section, band[k].state + 4 * section);
     const float lowGain = band[0].gains[2];
     const float midGain = band[1].gains[2];
     const float highGain = band[2].gains[2];
 
-    const LaneMask firstSections = {-1, 0, -1, 0};
-    const LaneMask secondSections = {0, -1, 0, -1};
-    const LaneMask feed = {4, 0, 4, 2};
-    Lanes y0 = {}, y1 = {};
+    const I firstSections = {-1, 0, -1, 0};
+    const I secondSections = {0, -1, 0, -1};
+    const I feed = {4, 0, 4, 2};
+    F y0 = {}, y1 = {};
     for (int t = 0; t <= count; ++t)
     {
-        const Lanes in = splat(t < count ? input[t] : 0.0f);
-        const Lanes x0 = __builtin_shuffle(y0, in, feed);
-        const Lanes x1 = __builtin_shuffle(y1, in, feed);
+        const F in = F{} + (t < count ? input[t] : 0.0f);
+        const F x0 = __builtin_shuffle(y0, in, feed);
+        const F x1 = __builtin_shuffle(y1, in, feed);
         const bool allActive = t > 0 && t < count;
-        const LaneMask active = t == 0 ? firstSections : secondSections;
-        y0 = stepSections(lanes[0], x0, active, allActive);
-        y1 = stepSections(lanes[1], x1, active, allActive);
+        const I& active = t == 0 ? firstSections : secondSections;
+        lanes[0].step(x0, active, allActive, y0);
+        lanes[1].step(x1, active, allActive, y1);
         if (t > 0)
         {
             // As in SosApply, a gain of exactly 1 would change nothing.
@@ -354,18 +301,8 @@ void Triband::apply(const float* input, float* low, float* mid, float* high, int
     }
 
     for (int k = 0; k < 3; ++k)
-    {
-        const SectionLanes& s = lanes[k / 2];
         for (int section = 0; section < 2; ++section)
-        {
-            const int l = 2 * (k % 2) + section;
-            float* z = band[k].state + 4 * section;
-            z[0] = s.z1[l];
-            z[1] = s.z1Raw[l];
-            z[2] = s.z2[l];
-            z[3] = s.z2Raw[l];
-        }
-    }
+            lanes[k / 2].store(2 * (k % 2) + section, band[k].state + 4 * section);
 }
 
 void hp::init(int sampleRate, int cabinetIndex)

@@ -13,14 +13,15 @@ struct TubeCurve
     float lookup(float x) const
     {
         const float v = (x + inputOffset) * 1000.0f;
-        // Written as comparisons on v so that huge, infinite or NaN inputs
-        // clamp instead of overflowing the integer conversion.
-        if (!(v >= 1.0f))
-            return values[0];
-        if (v >= static_cast<float>(count - 1))
-            return values[count - 1];
-        const int i = static_cast<int>(v);
-        return (values[i + 1] - values[i]) * (v - static_cast<float>(i)) + values[i];
+        // Comparisons on v, so that huge, infinite or NaN inputs clamp
+        // instead of overflowing the integer conversion; written as selects
+        // so that noisy input does not stall on mispredicted branches.
+        const bool below = !(v >= 1.0f);
+        const bool above = v >= static_cast<float>(count - 1);
+        const float inside = (below || above) ? 1.0f : v;
+        const int i = static_cast<int>(inside);
+        const float between = (values[i + 1] - values[i]) * (inside - static_cast<float>(i)) + values[i];
+        return below ? values[0] : (above ? values[count - 1] : between);
     }
 
     // lookup over a block in place; a curve with no table leaves it alone.

@@ -66,8 +66,14 @@ int main (int argc, char** argv)
         set (processor.drivecab, 2.0f);
 
         std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
-        const juce::Image image = editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f);
+        // Let the lists' notifications and a few polls run, then take the picture.
+        juce::Image image;
+        juce::Timer::callAfterDelay (200, [&]
+        {
+            image = editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f);
+            juce::MessageManager::getInstance()->stopDispatchLoop();
+        });
+        juce::MessageManager::getInstance()->runDispatchLoop();
 
         output.deleteFile();
         juce::FileOutputStream stream (output);
