@@ -119,6 +119,18 @@ juce::RangedAudioParameter* TolvekAudioProcessor::getParameterById (const juce::
     return nullptr;
 }
 
+float TolvekAudioProcessor::parameterValue (int index) const
+{
+    auto* p = parameterList[(size_t) index];
+    if (auto* f = dynamic_cast<juce::AudioParameterFloat*> (p))
+        return f->get();
+    if (auto* i = dynamic_cast<juce::AudioParameterInt*> (p))
+        return (float) i->get();
+    if (auto* b = dynamic_cast<juce::AudioParameterBool*> (p))
+        return b->get() ? 1.0f : 0.0f;
+    return p->getValue();
+}
+
 //==============================================================================
 const juce::String TolvekAudioProcessor::getName() const { return "Tolvek"; }
 double TolvekAudioProcessor::getTailLengthSeconds() const { return 0.0; }

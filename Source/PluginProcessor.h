@@ -73,7 +73,8 @@ public:
 
     // Parameter helpers.
     juce::RangedAudioParameter* getParameterById (const juce::String& id) const;
-    float parameterValue (int index) const { return parameterList[index]->convertFrom0to1 (parameterList[index]->getValue()); }
+    // A parameter's plain value: the float, the whole number, or 0 / 1 for a switch.
+    float parameterValue (int index) const;
 
     // Sample-set swap bookkeeping, for tests: how many sets the audio thread took over.
     uint32_t setSwapsSeen() const { return setSwapCount.load(); }

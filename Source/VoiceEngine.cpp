@@ -11,7 +11,6 @@ namespace
 // the same float divisions, widened the same way, give the same values.
 struct BlockConstants
 {
-    float inv = 0.0f;
     double attackRate = 0.0;
     double decayRate = 0.0;
     double sustainLevel = 0.0;
@@ -28,7 +27,6 @@ struct BlockConstants
 BlockConstants makeBlockConstants (const VoiceParams& p, float inv, bool sustainPedal, short setKind)
 {
     BlockConstants c;
-    c.inv = inv;
     c.attackRate = (double) (inv / p.attack);
     c.decayRate = (double) (inv / p.decay);
     c.sustainLevel = (double) p.sustain;

@@ -10,10 +10,10 @@ namespace
 
 // Each section's recursion is a long chain of dependent operations, so one
 // section at a time leaves the processor mostly idle. Sections therefore run
-// in the lanes of short vectors as a wavefront: at step t, lane j filters
-// sample t - j of section j, fed by lane j - 1's output of step t - 1. Every
-// lane does exactly the single-precision operations of the plain loop, so the
-// result is the same to the bit.
+// side by side in the lanes of short vectors, each lane a few samples behind
+// the one feeding it (a wavefront). Every lane does exactly the
+// single-precision operations of the plain loop, so the result is the same to
+// the bit.
 
 constexpr int maxSections = 25;
 
@@ -102,50 +102,76 @@ struct SectionLanes
     }
 };
 
+// Sections run in two interleaved wavefronts: group A holds the even
+// sections (lane l: section 2l), group B the odd ones (lane l: section 2l + 1),
+// and both lanes l filter sample t - l at step t. A's lane l is fed by B's lane
+// l - 1 of the previous step, B's lane l by A's lane l of the same step. A
+// cascade of S sections thus lags its input by (S - 1) / 2 steps, not S - 1,
+// which halves the start-up and wind-down steps of every block.
 template <int W>
 __attribute__((always_inline)) inline void cascadeWavefront(const float* coefficients, float* state, int sections,
                                                             float gain, float* samples, int count)
 {
     typedef typename Wide<W>::F F;
     typedef typename Wide<W>::I I;
-    constexpr int maxWide = (maxSections + W - 1) / W;
-    const int vectors = (sections + W - 1) / W;
-    SectionLanes<W> lanes[maxWide];
+    constexpr int maxWide = ((maxSections + 1) / 2 + W - 1) / W;
+    const int pairs = (sections + 1) / 2;
+    const int vectors = (pairs + W - 1) / W;
+    SectionLanes<W> even[maxWide], odd[maxWide];
     for (int v = 0; v < vectors; ++v)
-        lanes[v] = SectionLanes<W>{};
+        even[v] = odd[v] = SectionLanes<W>{};
     for (int j = 0; j < sections; ++j)
-        lanes[j / W].load(j % W, coefficients + 6 * j, state + 4 * j);
+    {
+        const int pair = j / 2;
+        SectionLanes<W>& group = (j % 2 == 0) ? even[pair / W] : odd[pair / W];
+        group.load(pair % W, coefficients + 6 * j, state + 4 * j);
+    }
 
-    // carried[v + 1]: vector v's outputs of the previous step; carried[0]: the input.
-    F carried[maxWide + 1] = {};
-    const int lastLane = sections - 1;
-    const int lastVector = lastLane / W;
-    const int lastSlot = lastLane % W;
-    const int steps = count + sections - 1;
+    // fromOdd[v + 1]: B vector v's outputs of the previous step; fromOdd[0]: the input.
+    F fromOdd[maxWide + 1] = {};
+    F fromEven[maxWide] = {};
+    const int lastPair = (sections - 1) / 2;
+    const bool lastIsEven = (sections - 1) % 2 == 0;
+    const int lastVector = lastPair / W;
+    const int lastSlot = lastPair % W;
+    const int steps = count + lastPair;
 
     for (int t = 0; t < steps; ++t)
     {
-        carried[0] = F{} + (t < count ? samples[t] : 0.0f);
-        // Lane j is busy at step t when j <= t < j + count; whole vectors
+        fromOdd[0] = F{} + (t < count ? samples[t] : 0.0f);
+        // Lane l is busy at step t when l <= t < l + count; whole vectors
         // outside that range are skipped.
         const int lowestLane = t - count + 1;
         const int vLow = lowestLane <= 0 ? 0 : lowestLane / W;
         const int vHigh = (t / W < vectors - 1) ? t / W : vectors - 1;
-        // Descending, so each vector still sees its neighbour's previous outputs.
-        for (int v = vHigh; v >= vLow; --v)
+        for (int v = vLow; v <= vHigh; ++v)
         {
-            const F x = __builtin_shuffle(carried[v + 1], carried[v], Wide<W>::shift);
             const int first = v * W;
             const I lane = Wide<W>::index + first;
             const I active = (lane <= t) & (lane >= lowestLane);
-            lanes[v].step(x, active, first + W - 1 <= t && first >= lowestLane, carried[v + 1]);
+            const bool allActive = first + W - 1 <= t && first >= lowestLane;
+            const F x = __builtin_shuffle(fromOdd[v + 1], fromOdd[v], Wide<W>::shift);
+            even[v].step(x, active, allActive, fromEven[v]);
         }
-        if (t >= lastLane)
-            samples[t - lastLane] = carried[lastVector + 1][lastSlot] * gain;
+        // B after all of A: A needed B's outputs of the previous step.
+        for (int v = vLow; v <= vHigh; ++v)
+        {
+            const int first = v * W;
+            const I lane = Wide<W>::index + first;
+            const I active = (lane <= t) & (lane >= lowestLane);
+            const bool allActive = first + W - 1 <= t && first >= lowestLane;
+            odd[v].step(fromEven[v], active, allActive, fromOdd[v + 1]);
+        }
+        if (t >= lastPair)
+            samples[t - lastPair] = (lastIsEven ? fromEven[lastVector][lastSlot] : fromOdd[lastVector + 1][lastSlot]) * gain;
     }
 
     for (int j = 0; j < sections; ++j)
-        lanes[j / W].store(j % W, state + 4 * j);
+    {
+        const int pair = j / 2;
+        const SectionLanes<W>& group = (j % 2 == 0) ? even[pair / W] : odd[pair / W];
+        group.store(pair % W, state + 4 * j);
+    }
 }
 
 void cascadeFourLanes(const float* coefficients, float* state, int sections, float gain, float* samples, int count)
@@ -226,7 +252,7 @@ void Sos::SosApply(float* samples, int count)
     // they are flushed below 1e-10).
 #if defined(__x86_64__) || defined(__i386__)
     // Eight lanes pay off for long cascades; short ones gain nothing.
-    if (cpuHasAvx2 && sections > 8)
+    if (cpuHasAvx2 && sections > 16)
     {
         cascadeEightLanes(coefficients, state, sections, gain, samples, count);
         return;

@@ -17,7 +17,7 @@ namespace voicefixtures
 constexpr short guardSample = 30000;
 constexpr int guardLength = 16;
 
-struct ZoneSpec
+struct FixtureZone
 {
     std::vector<short> samples;
     int rootNote = 60;
@@ -33,7 +33,7 @@ struct FixtureSet
     std::vector<short> buffer;
     std::vector<tableDataType> table;
 
-    void build (const std::vector<ZoneSpec>& zones)
+    void build (const std::vector<FixtureZone>& zones)
     {
         size_t total = guardLength;
         for (const auto& z : zones)
@@ -107,9 +107,9 @@ inline std::vector<short> sineSamples (size_t length, double cyclesPerSample, do
     return s;
 }
 
-inline ZoneSpec zone (std::vector<short> samples, int rootNote, int velocity = 127, double rate = 44100.0)
+inline FixtureZone zone (std::vector<short> samples, int rootNote, int velocity = 127, double rate = 44100.0)
 {
-    ZoneSpec z;
+    FixtureZone z;
     z.samples = std::move (samples);
     z.rootNote = rootNote;
     z.velocity = velocity;
@@ -117,10 +117,10 @@ inline ZoneSpec zone (std::vector<short> samples, int rootNote, int velocity = 1
     return z;
 }
 
-inline ZoneSpec loopedZone (std::vector<short> samples, int rootNote, uint32_t loopLength, double loopGain = 1.0,
+inline FixtureZone loopedZone (std::vector<short> samples, int rootNote, uint32_t loopLength, double loopGain = 1.0,
                             double rate = 44100.0)
 {
-    ZoneSpec z = zone (std::move (samples), rootNote, 127, rate);
+    FixtureZone z = zone (std::move (samples), rootNote, 127, rate);
     z.looped = true;
     z.loopLength = loopLength;
     z.loopGain = loopGain;

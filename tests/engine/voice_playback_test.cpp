@@ -174,6 +174,22 @@ TEST (VoicePlaybackLoop, LoopWithNowhereToGoBackPlaysThroughOnce)
     }
 }
 
+TEST (VoicePlayback, ZonesTooShortToInterpolateSoundNothing)
+{
+    for (size_t length : { 0u, 1u, 2u })
+    {
+        EngineRig rig;
+        rig.sets.kind = 2;
+        rig.sets.main.build ({ zone (constantSamples (length, 1000), 60) });
+        rig.sets.tine.build ({ zone (constantSamples (length, 1000), 72) });
+        rig.params.tinemix = 1.0f;
+        rig.noteOn (60);
+        for (float s : rig.render (4))
+            EXPECT_EQ (s, 0.0f) << length;
+        EXPECT_EQ (rig.activeVoices() + rig.activeTineVoices(), 0) << length;
+    }
+}
+
 TEST (VoicePlayback, GainFloorEndsAVoiceAfterTheSampleThatCrossedIt)
 {
     // Ten-sample loop over the whole zone halving each pass: the tenth pass

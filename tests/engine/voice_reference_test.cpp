@@ -53,7 +53,7 @@ std::vector<short> randomSamples (std::mt19937& random, size_t length)
 
 // Zones of every shape the engine distinguishes: short and long, looped with
 // loops of one sample up to the whole zone, decaying loops, several rates.
-std::vector<ZoneSpec> randomZones (std::mt19937& random, int count, bool allowLoops)
+std::vector<FixtureZone> randomZones (std::mt19937& random, int count, bool allowLoops)
 {
     const double rates[] = { 22050.0, 32000.0, 44100.0, 48000.0, 96000.0 };
     std::uniform_int_distribution<int> rateIndex (0, 4);
@@ -62,12 +62,12 @@ std::vector<ZoneSpec> randomZones (std::mt19937& random, int count, bool allowLo
     std::uniform_int_distribution<int> shortOrLong (0, 3);
     std::uniform_real_distribution<double> unit (0.0, 1.0);
 
-    std::vector<ZoneSpec> zones;
+    std::vector<FixtureZone> zones;
     for (int k = 0; k < count; ++k)
     {
         const size_t length = shortOrLong (random) == 0 ? 3 + (size_t) (unit (random) * 200)
                                                         : 2000 + (size_t) (unit (random) * 40000);
-        ZoneSpec z = zone (randomSamples (random, length), root (random), velocity (random),
+        FixtureZone z = zone (randomSamples (random, length), root (random), velocity (random),
                            rates[rateIndex (random)]);
         if (allowLoops && unit (random) < 0.6)
         {

@@ -204,6 +204,7 @@ TEST (EditorControls, ControlsStartFromTheParameters)
     EXPECT_TRUE (rig.control<juce::Button> ("choruson")->getToggleState());
     EXPECT_FALSE (rig.control<juce::Button> ("eqon")->getToggleState());
     EXPECT_FALSE (rig.control<juce::Button> ("driveon")->getToggleState());
+    EXPECT_EQ (rig.control<juce::Slider> ("roomsize")->getValue(), (double) rig.processor->roomsize->get());
     EXPECT_NEAR (rig.control<juce::Slider> ("roomsize")->getValue(), 55.0, 1e-4);
     EXPECT_NEAR (rig.control<juce::Slider> ("release")->getValue(), 0.1, 1e-6);
 }

@@ -118,7 +118,8 @@ TEST (RealTime, ProcessBlockAllocatesNothing)
         GTEST_SKIP() << "allocation counting is off under sanitizers";
 
     SetsFolder sets;
-    TolvekAudioProcessor p (sets.folder.getFullPathName());
+    auto pOwner = std::make_unique<TolvekAudioProcessor> (sets.folder.getFullPathName());
+    auto& p = *pOwner;
     p.setRateAndBufferSizeDetails (48000, 10000);
     switchEverythingOn (p);
     p.prepareToPlay (48000, 10000);
@@ -153,7 +154,8 @@ TEST (OutputStage, VolumeStereoCopyAndLongBlocks)
     SetsFolder sets;
     auto render = [&] (float volume, std::initializer_list<int> lengths, int channels = 2)
     {
-        TolvekAudioProcessor p (sets.folder.getFullPathName());
+        auto pOwner = std::make_unique<TolvekAudioProcessor> (sets.folder.getFullPathName());
+        auto& p = *pOwner;
         p.setRateAndBufferSizeDetails (48000, 512);
         *p.mainout = volume;
         *p.reverbon = true;
@@ -202,7 +204,8 @@ TEST (OutputStage, VolumeStereoCopyAndLongBlocks)
 TEST (OutputStage, ZeroLengthBlockStillActsOnItsMidi)
 {
     SetsFolder sets;
-    TolvekAudioProcessor p (sets.folder.getFullPathName());
+    auto pOwner = std::make_unique<TolvekAudioProcessor> (sets.folder.getFullPathName());
+    auto& p = *pOwner;
     p.setRateAndBufferSizeDetails (48000, 512);
     p.prepareToPlay (48000, 512);
     juce::AudioBuffer<float> empty (2, 0);

@@ -93,14 +93,16 @@ TEST (PathFile, LiesBesideTheApplicationDataFolderAndRoundTrips)
     EXPECT_EQ (SamplePath::pathFileName(), home.folder.getFullPathName() + "/.config\\TolvakData.txt");
 
     {
-        TolvekAudioProcessor p;   // no path file yet: the default folder text
+        auto pOwner = std::make_unique<TolvekAudioProcessor>();   // no path file yet: the default folder text
+        auto& p = *pOwner;
         EXPECT_EQ (SamplePath::text (p.samplePath), SamplePath::defaultFolderText());
         EXPECT_TRUE (SamplePath::defaultFolderText().endsWith ("\\RErozedid\\"));
     }
 
     const juce::String chosen = home.folder.getChildFile (juce::CharPointer_UTF8 ("Kl\xc3\xa4nge \xe6\x97\xa5\xe6\x9c\xac")).getFullPathName();
     {
-        TolvekAudioProcessor p;
+        auto pOwner = std::make_unique<TolvekAudioProcessor>();
+        auto& p = *pOwner;
         ASSERT_TRUE (p.chooseSampleFolder (chosen));
         EXPECT_EQ (SamplePath::text (p.samplePath), chosen);
     }
@@ -112,14 +114,17 @@ TEST (PathFile, LiesBesideTheApplicationDataFolderAndRoundTrips)
     EXPECT_EQ (written, chosen);
     EXPECT_EQ (((const char*) bytes.getData())[std::strlen (chosen.toRawUTF8())], 0);
 
-    TolvekAudioProcessor later;
+    auto laterOwner = std::make_unique<TolvekAudioProcessor>();
+
+    auto& later = *laterOwner;
     EXPECT_EQ (SamplePath::text (later.samplePath), chosen);
 }
 
 TEST (PathFile, RefusesWhatDoesNotFit)
 {
     TemporaryHome home;
-    TolvekAudioProcessor p;
+    auto pOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& p = *pOwner;
     const juce::String before = SamplePath::text (p.samplePath);
     EXPECT_FALSE (p.chooseSampleFolder ("/" + juce::String::repeatedString ("x", 1023)));
     EXPECT_EQ (SamplePath::text (p.samplePath), before);
@@ -129,17 +134,20 @@ TEST (PathFile, RefusesWhatDoesNotFit)
     // 1024 bytes with no terminator: ignored, the default folder is used.
     std::string noTerminator (1024, 'a');
     home.pathFile().replaceWithData (noTerminator.data(), noTerminator.size());
-    TolvekAudioProcessor unterminated;
+    auto unterminatedOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& unterminated = *unterminatedOwner;
     EXPECT_EQ (SamplePath::text (unterminated.samplePath), SamplePath::defaultFolderText());
 
     // A short file overwrites only the leading bytes of the placeholder text.
     home.pathFile().replaceWithText ("/tmp/ab");
-    TolvekAudioProcessor shortFile;
+    auto shortFileOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& shortFile = *shortFileOwner;
     EXPECT_EQ (SamplePath::text (shortFile.samplePath), juce::String ("/tmp/ab") + juce::String (SamplePath::notSetText).substring (7));
 
     // An empty file leaves the placeholder, which names no folder.
     home.pathFile().replaceWithText ("");
-    TolvekAudioProcessor emptyFile;
+    auto emptyFileOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& emptyFile = *emptyFileOwner;
     EXPECT_EQ (SamplePath::text (emptyFile.samplePath), SamplePath::notSetText);
 }
 
@@ -159,7 +167,9 @@ TEST (SetSelection, ProgramPicksTheSetAtItsPositionInIteratorOrder)
     ASSERT_EQ (iteratorOrder.size(), 3);
     EXPECT_EQ (SamplePath::listSets (sets.folder), iteratorOrder);
 
-    TolvekAudioProcessor p (sets.folder.getFullPathName());
+    auto pOwner = std::make_unique<TolvekAudioProcessor> (sets.folder.getFullPathName());
+
+    auto& p = *pOwner;
     p.setRateAndBufferSizeDetails (48000, 512);
     for (int position = 0; position < 3; ++position)
     {
@@ -183,7 +193,9 @@ TEST (SetLoading, RereadsOnlyTineSetsAndHandlesMissingParts)
     writeSet (sets.folder.getChildFile ("tines.tin"), 0, 4, 60);
     writeSet (sets.folder.getChildFile ("empty.rks"), 0, 0);
 
-    TolvekAudioProcessor p (sets.folder.getFullPathName());
+    auto pOwner = std::make_unique<TolvekAudioProcessor> (sets.folder.getFullPathName());
+
+    auto& p = *pOwner;
     auto load = [&p] (const char* name) { p.loadSamples (name, &p.tableSize, &p.samples, &p.table); };
     auto opens = [] { return SetFileReader::openCount().load(); };
 
@@ -235,7 +247,9 @@ TEST (SetLoading, AudioThreadTakesNewSetBetweenBlocksWithAllVoicesStopped)
     writeSet (sets.folder.getChildFile ("two.rks"), 2, 2);
     writeSet (sets.folder.getChildFile ("tines.tin"), 0, 4, 60);
 
-    TolvekAudioProcessor p (sets.folder.getFullPathName());
+    auto pOwner = std::make_unique<TolvekAudioProcessor> (sets.folder.getFullPathName());
+
+    auto& p = *pOwner;
     p.setRateAndBufferSizeDetails (48000, 256);
     p.prepareToPlay (48000, 256);
 
@@ -263,7 +277,9 @@ TEST (SetLoading, SwitchingSetsWhileRenderingIsSafe)
     writeSet (sets.folder.getChildFile ("two.rks"), 2, 2);
     writeSet (sets.folder.getChildFile ("tines.tin"), 0, 4, 60);
 
-    TolvekAudioProcessor p (sets.folder.getFullPathName());
+    auto pOwner = std::make_unique<TolvekAudioProcessor> (sets.folder.getFullPathName());
+
+    auto& p = *pOwner;
     p.setRateAndBufferSizeDetails (48000, 64);
     p.prepareToPlay (48000, 64);
 

@@ -71,7 +71,8 @@ std::vector<float> normalisedValues (TolvekAudioProcessor& p)
 
 TEST (Processor, AnswersTheHostsFixedQuestions)
 {
-    TolvekAudioProcessor p;
+    auto pOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& p = *pOwner;
     EXPECT_EQ (p.getName(), "Tolvek");
     EXPECT_TRUE (p.acceptsMidi());
     EXPECT_FALSE (p.producesMidi());
@@ -94,7 +95,8 @@ TEST (Processor, AnswersTheHostsFixedQuestions)
 
 TEST (Parameters, TwentySixInOrderWithNamesRangesAndDefaults)
 {
-    TolvekAudioProcessor p;
+    auto pOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& p = *pOwner;
     const auto& params = p.getParameters();
     ASSERT_EQ (params.size(), 26);
     for (int i = 0; i < 26; ++i)
@@ -121,9 +123,10 @@ TEST (Parameters, TwentySixInOrderWithNamesRangesAndDefaults)
 
 TEST (Parameters, FloatValuesSnapToTheHundredthGridFromTheMinimum)
 {
-    TolvekAudioProcessor p;
+    auto pOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& p = *pOwner;
     EXPECT_EQ (p.low->get(), 1.0f);   // only a fresh instance holds exactly 1
-    *p.low = 1.0f;
+    p.low->setValueNotifyingHost (p.low->convertTo0to1 (1.0f));
     EXPECT_NEAR (p.low->get(), 0.9978f, 1e-6);
     p.mid->setValueNotifyingHost (p.mid->convertTo0to1 (1.0f));
     EXPECT_NEAR (p.mid->get(), 0.9978f, 1e-6);
@@ -139,7 +142,8 @@ TEST (Parameters, FloatValuesSnapToTheHundredthGridFromTheMinimum)
 
 TEST (State, FreshInstanceSavesTheExactBlock)
 {
-    TolvekAudioProcessor p;
+    auto pOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& p = *pOwner;
     const juce::MemoryBlock block = saveState (p);
     const auto* bytes = static_cast<const uint8_t*> (block.getData());
     ASSERT_GT (block.getSize(), 9u);
@@ -151,7 +155,8 @@ TEST (State, FreshInstanceSavesTheExactBlock)
     const juce::String text = juce::String::fromUTF8 (reinterpret_cast<const char*> (bytes + 8), (int) length);
     EXPECT_TRUE (text.startsWith ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <MYPLUGINSETTINGS attack=\"0.0\" release=\""));
     EXPECT_FALSE (text.containsChar ('\n'));
-    EXPECT_TRUE (text.contains (" drivecab=\"0.6\" program=\"0.0\" choruson=\"0.0\""));
+    // Normalised floats widened to double: 3 of 0..5 is the float 0.6.
+    EXPECT_TRUE (text.contains (" drivecab=\"0.6000000238418579\" program=\"0.0\" choruson=\"0.0\""));
     EXPECT_TRUE (text.contains (" sustain=\"1.0\""));
     EXPECT_TRUE (text.endsWith (" driveon=\"0.0\"/>"));
 
@@ -167,20 +172,25 @@ TEST (State, FreshInstanceSavesTheExactBlock)
 
 TEST (State, RoundTripIntoAnotherInstanceIsIdentical)
 {
-    TolvekAudioProcessor a;
+    auto aOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& a = *aOwner;
     std::mt19937 random (7);
     std::uniform_real_distribution<float> unit (0.0f, 1.0f);
     for (auto* param : a.getParameters())
         param->setValue (unit (random));
 
     const juce::MemoryBlock saved = saveState (a);
-    TolvekAudioProcessor b;
+    auto bOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& b = *bOwner;
     b.setStateInformation (saved.getData(), (int) saved.getSize());
     EXPECT_EQ (normalisedValues (a), normalisedValues (b));
     EXPECT_EQ (saveState (b), saved);
 
     // A fresh state restored holds the grid value of the equaliser gains.
-    TolvekAudioProcessor fresh, restored;
+    auto freshOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& fresh = *freshOwner;
+    auto restoredOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& restored = *restoredOwner;
     const juce::MemoryBlock freshState = saveState (fresh);
     restored.setStateInformation (freshState.getData(), (int) freshState.getSize());
     EXPECT_NEAR (restored.low->get(), 0.9978f, 1e-6);
@@ -199,7 +209,8 @@ TEST (State, RestoreRules)
 
     {
         SCOPED_TRACE ("lower-case tag accepted, one attribute changes one parameter");
-        TolvekAudioProcessor p;
+        auto pOwner = std::make_unique<TolvekAudioProcessor>();
+        auto& p = *pOwner;
         prepared (p);
         const std::vector<float> before = normalisedValues (p);
         const juce::MemoryBlock block = stateBlockFromText ("<mypluginsettings eqon=\"1\"/>");
@@ -210,7 +221,8 @@ TEST (State, RestoreRules)
     }
     {
         SCOPED_TRACE ("attribute names are case-sensitive; unknown attributes ignored");
-        TolvekAudioProcessor p;
+        auto pOwner = std::make_unique<TolvekAudioProcessor>();
+        auto& p = *pOwner;
         prepared (p);
         const std::vector<float> before = normalisedValues (p);
         const juce::MemoryBlock block = stateBlockFromText ("<MYPLUGINSETTINGS EQON=\"1\" foo=\"0.5\"/>");
@@ -219,7 +231,8 @@ TEST (State, RestoreRules)
     }
     {
         SCOPED_TRACE ("non-numeric attribute gives normalised 0");
-        TolvekAudioProcessor p;
+        auto pOwner = std::make_unique<TolvekAudioProcessor>();
+        auto& p = *pOwner;
         prepared (p);
         const juce::MemoryBlock block = stateBlockFromText ("<MYPLUGINSETTINGS attack=\"abc\" drivecab=\"0.4xyz\"/>");
         p.setStateInformation (block.getData(), (int) block.getSize());
@@ -228,7 +241,8 @@ TEST (State, RestoreRules)
     }
     {
         SCOPED_TRACE ("another tag resets but changes no parameter");
-        TolvekAudioProcessor p;
+        auto pOwner = std::make_unique<TolvekAudioProcessor>();
+        auto& p = *pOwner;
         prepared (p);
         p.engine.voices[3].active = true;
         const std::vector<float> before = normalisedValues (p);
@@ -241,7 +255,8 @@ TEST (State, RestoreRules)
 
 TEST (State, MalformedBlocksChangeNothingAndDoNotReset)
 {
-    TolvekAudioProcessor p;
+    auto pOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& p = *pOwner;
     *p.attack = 0.5f;
     const std::vector<float> before = normalisedValues (p);
     const juce::MemoryBlock good = stateBlockFromText ("<MYPLUGINSETTINGS attack=\"1\"/>");
@@ -250,7 +265,8 @@ TEST (State, MalformedBlocksChangeNothingAndDoNotReset)
     auto bytesOf = [&] (const juce::MemoryBlock& b) { return std::vector<uint8_t> ((const uint8_t*) b.getData(), (const uint8_t*) b.getData() + b.getSize()); };
 
     cases.push_back ({});                                            // length 0
-    cases.push_back (std::vector<uint8_t> (bytesOf (good).begin(), bytesOf (good).begin() + 8));   // short block
+    const std::vector<uint8_t> goodBytes = bytesOf (good);
+    cases.push_back (std::vector<uint8_t> (goodBytes.begin(), goodBytes.begin() + 8));   // short block
     auto wrongMagic = bytesOf (good);
     wrongMagic[0] = 'X';
     cases.push_back (wrongMagic);
@@ -283,7 +299,8 @@ TEST (State, MalformedBlocksChangeNothingAndDoNotReset)
 
 TEST (State, RandomAndTruncatedBlocksNeverCrash)
 {
-    TolvekAudioProcessor p;
+    auto pOwner = std::make_unique<TolvekAudioProcessor>();
+    auto& p = *pOwner;
     std::mt19937 random (12345);
     const juce::MemoryBlock good = saveState (p);
     const auto* goodBytes = static_cast<const uint8_t*> (good.getData());

@@ -99,7 +99,8 @@ std::vector<float> readWav (const juce::File& file, int channel = 0)
 std::vector<float> renderDirect (const juce::File& sets, const std::vector<std::pair<int, juce::MidiMessage>>& events,
                                  int totalSamples, int blockSize, const std::function<void (TolvekAudioProcessor&)>& setup)
 {
-    TolvekAudioProcessor p (sets.getFullPathName());
+    auto pOwner = std::make_unique<TolvekAudioProcessor> (sets.getFullPathName());
+    auto& p = *pOwner;
     p.setRateAndBufferSizeDetails (48000, blockSize);
     setup (p);
     p.prepareToPlay (48000, blockSize);

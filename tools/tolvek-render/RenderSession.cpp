@@ -154,7 +154,9 @@ bool renderMidiFile (const RenderOptions& options, RenderSummary& summary, juce:
         return false;
     }
 
-    TolvekAudioProcessor processor (folder.getFullPathName());
+    auto processorOwner = std::make_unique<TolvekAudioProcessor> (folder.getFullPathName());
+
+    auto& processor = *processorOwner;
     processor.setRateAndBufferSizeDetails (options.sampleRate, options.blockSize);
 
     if (options.stateFile.isNotEmpty())
