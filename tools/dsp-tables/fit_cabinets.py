@@ -20,8 +20,8 @@ scipy.optimize.least_squares (trust region, analytic Jacobian) minimises the
 weighted dB error on a log-spaced grid (24 points per octave up to just below
 Nyquist, plus the table frequencies, which weigh more), together with a
 hinge penalty on any grid point above -0.15 dB, and a penalty on any
-section whose poles or zeros lie closer to z = 1 than a 30 Hz resonance
-(1 + a1 + a2 or 1 + b1 + b2 below (2 pi 30 / fs)^2): rounding would leave
+section whose poles or zeros lie closer to z = 1 than a 60 Hz resonance
+(1 + a1 + a2 or 1 + b1 + b2 below (2 pi 60 / fs)^2): rounding would leave
 those stuck on large state values, and on pole pairs sharper than
 Q = MAX_POLE_Q (needle-thin parked sections ring and spike). Start: 13 near-flat pole/zero
 pairs log-spaced over 30 Hz..6 kHz and 11 zero pairs on the unit circle
@@ -58,9 +58,9 @@ FITTED = SECTIONS - 1  # the first section is a fixed gain stage
 # the larger the signal inside, the smaller the rounding residue at the
 # output after the sound stops.
 OVERALL_GAIN = 1e-8
-# Poles or zeros closer to z = 1 than a 30 Hz resonance would be are penalised:
+# Poles or zeros closer to z = 1 than a 60 Hz resonance would be are penalised:
 # the rounding leaves such sections stuck on large state values.
-DC_LIMIT_HZ = 30.0
+DC_LIMIT_HZ = 60.0
 # Pole pairs sharper than this (theta / (2 (1 - r))) are penalised: unused
 # sections otherwise park as needle-thin pole/zero pairs that ring and show
 # as spikes between the table's frequencies.
@@ -177,7 +177,7 @@ def start_point(fs, w, target):
 def fit(cabinet, fs):
     curve = target_curve(cabinet)
     top = 0.495 * fs
-    f = np.unique(np.concatenate([[0.5, 2.0, 5.0], np.geomspace(10, top, int(np.log2(top / 10) * 24)),
+    f = np.unique(np.concatenate([[0.5, 1.0, 2.0, 3.0, 5.0, 7.0], np.geomspace(10, top, int(np.log2(top / 10) * 24)),
                                   FREQUENCIES[FREQUENCIES < top]]))
     w = 2 * np.pi * f / fs
     target = curve(f)
