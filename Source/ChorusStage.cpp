@@ -1,6 +1,7 @@
 #include "ChorusStage.h"
 
 #include <cmath>
+#include <cstring>
 
 double ChorusStage::depthSeconds(float chorusmix)
 {
@@ -22,7 +23,6 @@ void ChorusStage::process(float* x, int n, bool on, float chorusdelay, float cho
 {
     if (!on || n <= 0 || !(sampleRate > 0.0))
         return;
-    constexpr unsigned mask = historySize - 1;
 
     const double depth = depthSeconds(chorusmix);
     const double fs = sampleRate;
@@ -37,12 +37,13 @@ void ChorusStage::process(float* x, int n, bool on, float chorusdelay, float cho
     {
         const int length = n - start < maxBlock ? n - start : maxBlock;
         float* block = x + start;
-        // Line position p of this block is ring index lineStart + p; the
-        // block's own samples sit at positions offset + 1 onwards.
-        const unsigned lineStart = writePosition - static_cast<unsigned>(offset) - 1u;
-        for (int i = 0; i < length; ++i)
-            chorusLine[(writePosition + static_cast<unsigned>(i)) & mask] = block[i];
-        writePosition += static_cast<unsigned>(length);
+
+        // The D + 1 values from position `length` on move to the front, then the
+        // block follows them. When the block length or D changes, the front holds
+        // whatever the previous block left at those positions; that is the
+        // stage's sound and is kept. The move is at most 385 values.
+        std::memmove(chorusLine, chorusLine + length, static_cast<size_t>(offset + 1) * sizeof(float));
+        std::memcpy(chorusLine + offset + 1, block, static_cast<size_t>(length) * sizeof(float));
 
         float phase = chorusPhase;
         for (int i = 0; i < length; ++i)
@@ -57,9 +58,8 @@ void ChorusStage::process(float* x, int n, bool on, float chorusdelay, float cho
             else if (!(d >= 0.0))
                 d = 0.0;
             const int k = static_cast<int>(d);
-            const unsigned at = lineStart + static_cast<unsigned>(k + i);
-            const double a = chorusLine[at & mask];
-            const double b = chorusLine[(at + 1u) & mask];
+            const double a = chorusLine[k + i];
+            const double b = chorusLine[k + i + 1];
             const float wet = static_cast<float>(a + (b - a) * (d - k));
             block[i] = wet * 0.5f + block[i] * 0.5f;
         }

@@ -7,15 +7,13 @@ struct ChorusStage
     // Sweep phase in cycles, in [0, 1).
     float chorusPhase = 0.0f;
 
-    // The recent input as a ring; a block's line (the last D + 1 input
-    // samples, then the block) is a window into it.
-    static constexpr int historySize = 32768;
+    // The delay line: the last D + 1 input samples of the previous blocks,
+    // then the current block. At most 385 + 8192 samples are in use.
+    static constexpr int lineSize = 19201;
     static constexpr int maxBlock = 8192;
     // Longest line offset kept; only rates far above 192 kHz would need more.
-    static constexpr int maxOffset = historySize - maxBlock - 2;
-    float chorusLine[historySize] = {};
-    // Ring index the next input sample goes to.
-    unsigned writePosition = 0;
+    static constexpr int maxOffset = lineSize - maxBlock - 2;
+    float chorusLine[lineSize] = {};
 
     // Sweep depth in seconds as the stage takes it from chorusmix.
     static double depthSeconds(float chorusmix);

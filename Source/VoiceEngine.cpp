@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace
 {
@@ -268,7 +269,10 @@ void renderMainRun (voiceDataType& voice, float* sums, int n, const BlockConstan
     voice = v;
 }
 
-template <bool stepEnvelopes>
+// With a tine mix of zero, a tine voice adds 0 times a finite value (the
+// sample, gain and level are all bounded), a signed zero, which leaves the sum
+// as it is (see the voice groups below): only its position and envelope move on.
+template <bool stepEnvelopes, bool silent>
 void renderTineRun (voiceDataType& voice, float* sums, int n, const BlockConstants& c, double advance)
 {
     voiceDataType v = voice;
@@ -282,7 +286,16 @@ void renderTineRun (voiceDataType& voice, float* sums, int n, const BlockConstan
             if (! v.active)
                 break;
         }
-        playTineSample (v, sums[t], advance, c.tineMix, start, length);
+        if constexpr (silent)
+        {
+            if (v.position >= (double) (length - 2))
+                v.active = false;
+            v.position += advance;
+        }
+        else
+        {
+            playTineSample (v, sums[t], advance, c.tineMix, start, length);
+        }
         if (! v.active)
             break;
     }
@@ -301,14 +314,279 @@ void renderMainVoice (voiceDataType& voice, float* sums, int n, const BlockConst
 
 void renderTineVoice (voiceDataType& voice, float* sums, int n, const BlockConstants& c, double advance)
 {
+    const bool silent = c.tineMix == 0.0;
     if (tineEnvelopeIsSteady (voice, c))
-        renderTineRun<false> (voice, sums, n, c, advance);
+    {
+        if (silent)
+            renderTineRun<false, true> (voice, sums, n, c, advance);
+        else
+            renderTineRun<false, false> (voice, sums, n, c, advance);
+    }
+    else if (silent)
+        renderTineRun<true, true> (voice, sums, n, c, advance);
     else
-        renderTineRun<true> (voice, sums, n, c, advance);
+        renderTineRun<true, false> (voice, sums, n, c, advance);
 }
 
 // Samples rendered per pass over the voices; bounds the scratch arrays.
 constexpr int renderChunk = 256;
+
+// Main voices in groups of four, side by side in the lanes of short vectors.
+// A voice's position is a chain of dependent additions, one per sample, so one
+// voice at a time waits on that chain; four chains in the lanes of one vector
+// add overlap. Each lane does exactly the double-precision operations of the
+// single-voice loop, and the group's float contributions are then added into
+// the block sum lane by lane, in bank order: every sample's sum receives the
+// same additions in the same order as voice by voice.
+//
+// A voice that is silent for part of the chunk contributes +0 there. The sum
+// starts at +0 and an addition gives -0 only from two -0 operands, so the sum
+// is never -0, and adding +0 (or -0) to it changes no bit.
+constexpr int groupLanes = 4;
+
+typedef double LaneDoubles __attribute__((vector_size(32)));
+typedef int LaneInts __attribute__((vector_size(16)));
+typedef unsigned LaneUints __attribute__((vector_size(16)));
+typedef float LaneFloats __attribute__((vector_size(16)));
+
+// What silent lanes read: two zero samples.
+const short silentPair[2] = { 0, 0 };
+
+// A main voice can go into a lane when its envelope holds for the whole chunk
+// and the lane's shortcuts hold: gain at or above the floor (the floor test
+// then only matters after a loop pass), a forward advance and a read position
+// in range, so that truncation to 32 bits equals truncation to 64.
+inline bool fitsLane (const voiceDataType& v, const BlockConstants& c, double advance)
+{
+    return mainEnvelopeIsSteady (v, c) && v.gain >= gainFloor && advance > 0.0 && v.position >= 0.0
+           && v.last - v.start < 0x7fffffff;
+}
+
+struct VoiceGroup
+{
+    voiceDataType* bank[groupLanes] = {};   // nullptr: not in a lane
+    double advance[groupLanes] = {};
+    int64_t length[groupLanes] = {};
+    bool live[groupLanes] = {};
+};
+
+// Renders the lanes of `g` into contributions[t][lane]. The lanes' positions
+// and gains live in vectors and go back to the voices at the end; a lane that
+// ends stops contributing and keeps the state the single-voice loop leaves.
+__attribute__((always_inline)) inline void renderGroupLanes (VoiceGroup& g, float (*contributions)[groupLanes], int n)
+{
+    LaneDoubles position, advance, gain, level, limit;
+    const short* start[groupLanes];
+
+    auto silence = [&] (int l)
+    {
+        g.live[l] = false;
+        position[l] = 0.0;
+        advance[l] = 0.0;
+        gain[l] = 0.0;
+        level[l] = 0.0;
+        limit[l] = 1.0;
+        start[l] = silentPair;
+    };
+
+    for (int l = 0; l < groupLanes; ++l)
+    {
+        if (! g.live[l])
+        {
+            silence (l);
+            continue;
+        }
+        const voiceDataType& v = *g.bank[l];
+        position[l] = v.position;
+        advance[l] = g.advance[l];
+        gain[l] = v.gain;
+        level[l] = v.level;
+        limit[l] = (double) (v.looped ? g.length[l] - 1 : g.length[l] - 2);
+        start[l] = v.start;
+    }
+
+    int t = 0;
+    while (t < n)
+    {
+        // Samples that every lane reads well inside its zone: the positions
+        // stay below the limits with a margin of 1e-3 sample, far above what
+        // the roundings of 256 additions can move them (2^-22 each below 2^31).
+        int plainSteps = n - t;
+        for (int l = 0; l < groupLanes; ++l)
+        {
+            if (! g.live[l])
+                continue;
+            const double room = (limit[l] - position[l] - 1.0e-3) / advance[l];
+            const int steps = room >= (double) plainSteps ? plainSteps : (room > 0.0 ? (int) room : 0);
+            plainSteps = steps < plainSteps ? steps : plainSteps;
+        }
+
+        for (const int end = t + plainSteps; t < end; ++t)
+        {
+            const LaneInts i = __builtin_convertvector (position, LaneInts);
+            const LaneDoubles frac = position - __builtin_convertvector (i, LaneDoubles);
+            // Both neighbours in one load, little end first, then sign-extended.
+            LaneUints pairs;
+            for (int l = 0; l < groupLanes; ++l)
+                std::memcpy (&pairs[l], start[l] + i[l], sizeof (uint32_t));
+            const LaneInts here = (LaneInts) (pairs << 16) >> 16;
+            const LaneInts next = (LaneInts) pairs >> 16;
+            const LaneDoubles s = __builtin_convertvector (here, LaneDoubles)
+                                  + __builtin_convertvector (next - here, LaneDoubles) * frac;
+            const LaneFloats f = __builtin_convertvector (s * gain * level, LaneFloats);
+            std::memcpy (contributions[t], &f, sizeof f);
+            position += advance;
+        }
+        if (t == n)
+            break;
+
+        // A lane reaches its loop's end or its zone's: that sample goes the
+        // single-voice way in every lane.
+        for (int l = 0; l < groupLanes; ++l)
+        {
+            float sum = 0.0f;
+            if (g.live[l])
+            {
+                voiceDataType& v = *g.bank[l];
+                v.position = position[l];
+                v.gain = gain[l];
+                if (position[l] < limit[l])
+                {
+                    const int64_t i = (int64_t) v.position;
+                    const double frac = v.position - (double) i;
+                    const double s = interpolate (v.start, i, v.start[i + 1], frac);
+                    sum += (float) (s * v.gain * v.level);
+                    v.position += g.advance[l];
+                }
+                else
+                {
+                    playMainSample (v, sum, g.advance[l], v.start, g.length[l]);
+                }
+                if (v.active)
+                {
+                    position[l] = v.position;
+                    gain[l] = v.gain;
+                }
+                else
+                {
+                    silence (l);
+                }
+            }
+            contributions[t][l] = sum;
+        }
+        ++t;
+    }
+
+    for (int l = 0; l < groupLanes; ++l)
+        if (g.live[l])
+        {
+            g.bank[l]->position = position[l];
+            g.bank[l]->gain = gain[l];
+        }
+}
+
+void renderGroupBaseline (VoiceGroup& g, float (*contributions)[groupLanes], int n)
+{
+    renderGroupLanes (g, contributions, n);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void renderGroupAvx2 (VoiceGroup& g, float (*contributions)[groupLanes], int n)
+{
+    renderGroupLanes (g, contributions, n);
+}
+
+// Read once at start-up, so the audio thread never waits on a static's guard.
+const bool voiceCpuHasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports ("avx2") != 0;
+}();
+#endif
+
+// Asks for the zone data a voice will read in the next n samples. Sixty-four
+// voices stream from as many places in the set, more than the hardware
+// prefetchers follow, so the next group's data is requested while the current
+// group renders. A hint only: it changes no result and cannot fault.
+inline void prefetchVoice (const voiceDataType& v, float pitchBend, int n)
+{
+    const double advance = (double) pitchBend * v.pitchRatio * v.step;
+    const int64_t length = v.last - v.start + 1;
+    if (! (v.position >= 0.0 && v.position < (double) length && advance > 0.0 && advance < 8.0))
+        return;
+    const int64_t first = (int64_t) v.position;
+    int64_t end = first + (int64_t) (advance * n) + 2;
+    if (end > length)
+        end = length;
+    const char* from = reinterpret_cast<const char*> (v.start + first);
+    const char* to = reinterpret_cast<const char*> (v.start + end);
+    for (const char* p = from; p < to; p += 64)
+        __builtin_prefetch (p);
+}
+
+// Up to four main voices, in bank order: lanes for those that fit, the
+// single-voice loop for the rest, then their contributions into the sums.
+void renderMainGroup (voiceDataType* const* voices, int count, float* sums, int n, const BlockConstants& c,
+                      float pitchBend)
+{
+    VoiceGroup g;
+    bool anyLane = false;
+    for (int l = 0; l < count; ++l)
+    {
+        voiceDataType& v = *voices[l];
+        g.advance[l] = (double) pitchBend * v.pitchRatio * v.step;
+        if (fitsLane (v, c, g.advance[l]))
+        {
+            g.bank[l] = &v;
+            g.length[l] = v.last - v.start + 1;
+            g.live[l] = true;
+            anyLane = true;
+        }
+    }
+
+    float contributions[renderChunk][groupLanes];
+    if (anyLane)
+    {
+#if defined(__x86_64__) || defined(__i386__)
+        if (voiceCpuHasAvx2)
+            renderGroupAvx2 (g, contributions, n);
+        else
+#endif
+            renderGroupBaseline (g, contributions, n);
+    }
+
+    for (int l = 0; l < count; ++l)
+    {
+        if (g.bank[l] != nullptr)
+            continue;
+        float own[renderChunk];
+        for (int t = 0; t < n; ++t)
+            own[t] = 0.0f;
+        voiceDataType& v = *voices[l];
+        renderMainVoice (v, own, n, c, g.advance[l]);
+        for (int t = 0; t < n; ++t)
+            contributions[t][l] = own[t];
+    }
+
+    switch (count)
+    {
+        case 4:
+            for (int t = 0; t < n; ++t)
+                sums[t] = (((sums[t] + contributions[t][0]) + contributions[t][1]) + contributions[t][2]) + contributions[t][3];
+            break;
+        case 3:
+            for (int t = 0; t < n; ++t)
+                sums[t] = ((sums[t] + contributions[t][0]) + contributions[t][1]) + contributions[t][2];
+            break;
+        case 2:
+            for (int t = 0; t < n; ++t)
+                sums[t] = (sums[t] + contributions[t][0]) + contributions[t][1];
+            break;
+        default:
+            for (int t = 0; t < n; ++t)
+                sums[t] = sums[t] + contributions[t][0];
+            break;
+    }
+}
 
 } // namespace
 
@@ -500,9 +778,20 @@ void VoiceEngine::render (float* out, int n, const SetView& set, const VoicePara
             sums[t] = 0.0f;
 
         // pitchBend only changes between blocks, so each voice's advance is fixed for the block.
+        voiceDataType* active[voiceBankSize];
+        int activeCount = 0;
         for (auto& voice : voices)
             if (voice.active)
-                renderMainVoice (voice, sums, count, c, (double) pitchBend * voice.pitchRatio * voice.step);
+                active[activeCount++] = &voice;
+        for (int k = 0; k < activeCount && k < groupLanes; ++k)
+            prefetchVoice (*active[k], pitchBend, count);
+        for (int first = 0; first < activeCount; first += groupLanes)
+        {
+            const int inGroup = activeCount - first < groupLanes ? activeCount - first : groupLanes;
+            for (int k = first + groupLanes; k < activeCount && k < first + 2 * groupLanes; ++k)
+                prefetchVoice (*active[k], pitchBend, count);
+            renderMainGroup (active + first, inGroup, sums, count, c, pitchBend);
+        }
 
         if (withTines)
             for (auto& voice : tineVoices)

@@ -334,7 +334,8 @@ TEST (State, RandomAndTruncatedBlocksNeverCrash)
         }
         // Copy into an exact-size heap block so AddressSanitizer sees any overread.
         std::unique_ptr<uint8_t[]> exact (new uint8_t[bytes.size() + 1]);
-        std::memcpy (exact.get(), bytes.data(), bytes.size());
+        if (! bytes.empty())
+            std::memcpy (exact.get(), bytes.data(), bytes.size());
         p.setStateInformation (exact.get(), (int) bytes.size());
     }
     SUCCEED();

@@ -13,7 +13,8 @@
 Inputs: the fonts named in TITLE_FONT and LOGO_FONT (Debian's fonts-dejavu-core
 and fonts-urw-base35) and the constants below. Every image is drawn at
 SUPERSAMPLE times its size and box-filtered down, which gives the edges their
-anti-aliasing; all PNGs are 8-bit RGBA, not interlaced.
+anti-aliasing; all PNGs are 8-bit RGBA, not interlaced, and name this script in
+a "Software" text chunk.
 
 The two button faces are composed from one base picture, so outside the lamp
 they are identical pixel for pixel.
@@ -38,7 +39,7 @@ import os
 import struct
 
 import numpy as np
-from PIL import Image, ImageDraw, ImageFilter, ImageFont
+from PIL import Image, ImageDraw, ImageFilter, ImageFont, PngImagePlugin
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 RESOURCES = os.path.join(ROOT, "Resources")
@@ -113,7 +114,9 @@ def downsample(rgb, a, width, height):
 
 def save_png(pixels, name):
     image = Image.fromarray(pixels, "RGBA")
-    image.save(os.path.join(RESOURCES, name), format="PNG", optimize=True)
+    info = PngImagePlugin.PngInfo()
+    info.add_text("Software", "tools/artwork/make_artwork.py")
+    image.save(os.path.join(RESOURCES, name), format="PNG", optimize=True, pnginfo=info)
 
 
 def text_mask(text, font_path, size):

@@ -13,15 +13,16 @@ section is a gain stage, (1, 0, K, 1, 0, 0), flat within 1/K, and the overall
 gain is the tiny OVERALL_GAIN: the plug-in rounds every section's state to a
 fixed absolute step, so a cascade that runs its signal far above that step
 leaves almost nothing behind when the sound stops (about 1e-8 instead of
-1e-3 at the output). The other 24 sections are fitted. Their zeros are free
+1e-3 at the output), all the more with the sections nearest z = 1 placed
+last. The other 24 sections are fitted. Their zeros are free
 (b1, b2 unconstrained); each pole pair is r e^(+-j theta) with
 r = MAX_POLE_RADIUS * sigmoid(rho), so every fit is stable by construction.
 scipy.optimize.least_squares (trust region, analytic Jacobian) minimises the
 weighted dB error on a log-spaced grid (24 points per octave up to just below
-Nyquist, plus the table frequencies, which weigh more), together with a
+Nyquist, 48 over 5..20 kHz, plus the table frequencies, which weigh more), together with a
 hinge penalty on any grid point above -0.15 dB, and a penalty on any
-section whose poles or zeros lie closer to z = 1 than a 60 Hz resonance
-(1 + a1 + a2 or 1 + b1 + b2 below (2 pi 60 / fs)^2): rounding would leave
+section whose poles or zeros lie closer to z = 1 than a 30 Hz resonance
+(1 + a1 + a2 or 1 + b1 + b2 below (2 pi 30 / fs)^2): rounding would leave
 those stuck on large state values, and on pole pairs sharper than
 Q = MAX_POLE_Q (needle-thin parked sections ring and spike). Start: 13 near-flat pole/zero
 pairs log-spaced over 30 Hz..6 kHz and 11 zero pairs on the unit circle
@@ -58,9 +59,9 @@ FITTED = SECTIONS - 1  # the first section is a fixed gain stage
 # the larger the signal inside, the smaller the rounding residue at the
 # output after the sound stops.
 OVERALL_GAIN = 1e-8
-# Poles or zeros closer to z = 1 than a 60 Hz resonance would be are penalised:
+# Poles or zeros closer to z = 1 than a 30 Hz resonance would be are penalised:
 # the rounding leaves such sections stuck on large state values.
-DC_LIMIT_HZ = 60.0
+DC_LIMIT_HZ = 30.0
 # Pole pairs sharper than this (theta / (2 (1 - r))) are penalised: unused
 # sections otherwise park as needle-thin pole/zero pairs that ring and show
 # as spikes between the table's frequencies.
@@ -177,8 +178,10 @@ def start_point(fs, w, target):
 def fit(cabinet, fs):
     curve = target_curve(cabinet)
     top = 0.495 * fs
+    # Twice as dense over the steep roll-off, where narrow notches would
+    # otherwise fall between grid points.
     f = np.unique(np.concatenate([[0.5, 1.0, 2.0, 3.0, 5.0, 7.0], np.geomspace(10, top, int(np.log2(top / 10) * 24)),
-                                  FREQUENCIES[FREQUENCIES < top]]))
+                                  np.geomspace(5000, min(20000, top), 97), FREQUENCIES[FREQUENCIES < top]]))
     w = 2 * np.pi * f / fs
     target = curve(f)
     weight = np.select([f < 25, f <= 6300, f <= 8000, f <= 20000], [0.3, 1.0, 0.6, 0.35], 0.08)
@@ -296,12 +299,15 @@ def polish(rows, gain, grid, fixed_db, sweeps=2, reach=3):
 
 def to_rows(x, fs, grid):
     """Stored rows: the gain stage (1, 0, K, 1, 0, 0), whose response is
-    |1 + K z^-2|, then the fitted sections by pole angle; and the overall gain."""
+    |1 + K z^-2|, then the fitted sections from the highest pole angle down;
+    and the overall gain. Sections near z = 1 come last, where the gain
+    behind them is smallest: their rounding leaves them stuck on the largest
+    state values."""
     b1, b2, rho, theta, gain_db = split(x)
     r = MAX_POLE_RADIUS * sigmoid(rho)
     a1 = -2 * r * np.cos(theta)
     a2 = r * r
-    order = np.argsort(np.abs(theta))
+    order = np.argsort(-np.abs(theta))
     rows = []
     for i in order:
         p1, p2 = rounded(a1[i]), rounded(a2[i])
