@@ -354,12 +354,13 @@ const short silentPair[2] = { 0, 0 };
 
 // A main voice can go into a lane when its envelope holds for the whole chunk
 // and the lane's shortcuts hold: gain at or above the floor (the floor test
-// then only matters after a loop pass), a forward advance and a read position
-// in range, so that truncation to 32 bits equals truncation to 64.
+// then only matters after a loop pass), a finite forward advance and a read
+// position in range, so that positions stay finite and truncation to 32 bits
+// equals truncation to 64.
 inline bool fitsLane (const voiceDataType& v, const BlockConstants& c, double advance)
 {
-    return mainEnvelopeIsSteady (v, c) && v.gain >= gainFloor && advance > 0.0 && v.position >= 0.0
-           && v.last - v.start < 0x7fffffff;
+    return mainEnvelopeIsSteady (v, c) && v.gain >= gainFloor && advance > 0.0 && advance < 65536.0
+           && v.position >= 0.0 && v.position < 2147483647.0 && v.last - v.start < 0x7fffffff;
 }
 
 struct VoiceGroup
@@ -411,15 +412,13 @@ __attribute__((always_inline)) inline void renderGroupLanes (VoiceGroup& g, floa
         // Samples that every lane reads well inside its zone: the positions
         // stay below the limits with a margin of 1e-3 sample, far above what
         // the roundings of 256 additions can move them (2^-22 each below 2^31).
-        int plainSteps = n - t;
+        // Silent lanes divide by an advance of 0 and give +inf.
+        const LaneDoubles room = (limit - position - 1.0e-3) / advance;
+        double fewest = (double) (n - t);
         for (int l = 0; l < groupLanes; ++l)
-        {
-            if (! g.live[l])
-                continue;
-            const double room = (limit[l] - position[l] - 1.0e-3) / advance[l];
-            const int steps = room >= (double) plainSteps ? plainSteps : (room > 0.0 ? (int) room : 0);
-            plainSteps = steps < plainSteps ? steps : plainSteps;
-        }
+            fewest = room[l] < fewest ? room[l] : fewest;
+        // Below 0 or NaN: no plain sample.
+        const int plainSteps = fewest > 0.0 ? (int) fewest : 0;
 
         for (const int end = t + plainSteps; t < end; ++t)
         {
@@ -503,24 +502,28 @@ const bool voiceCpuHasAvx2 = [] {
 }();
 #endif
 
-// Asks for the zone data a voice will read in the next n samples. Sixty-four
-// voices stream from as many places in the set, more than the hardware
-// prefetchers follow, so the next group's data is requested while the current
-// group renders. A hint only: it changes no result and cannot fault.
-inline void prefetchVoice (const voiceDataType& v, float pitchBend, int n)
+// Adds a group's contributions into the sums, lane by lane in bank order.
+inline void addContributions (float* sums, const float (*contributions)[groupLanes], int count, int n)
 {
-    const double advance = (double) pitchBend * v.pitchRatio * v.step;
-    const int64_t length = v.last - v.start + 1;
-    if (! (v.position >= 0.0 && v.position < (double) length && advance > 0.0 && advance < 8.0))
-        return;
-    const int64_t first = (int64_t) v.position;
-    int64_t end = first + (int64_t) (advance * n) + 2;
-    if (end > length)
-        end = length;
-    const char* from = reinterpret_cast<const char*> (v.start + first);
-    const char* to = reinterpret_cast<const char*> (v.start + end);
-    for (const char* p = from; p < to; p += 64)
-        __builtin_prefetch (p);
+    switch (count)
+    {
+        case 4:
+            for (int t = 0; t < n; ++t)
+                sums[t] = (((sums[t] + contributions[t][0]) + contributions[t][1]) + contributions[t][2]) + contributions[t][3];
+            break;
+        case 3:
+            for (int t = 0; t < n; ++t)
+                sums[t] = ((sums[t] + contributions[t][0]) + contributions[t][1]) + contributions[t][2];
+            break;
+        case 2:
+            for (int t = 0; t < n; ++t)
+                sums[t] = (sums[t] + contributions[t][0]) + contributions[t][1];
+            break;
+        default:
+            for (int t = 0; t < n; ++t)
+                sums[t] = sums[t] + contributions[t][0];
+            break;
+    }
 }
 
 // Up to four main voices, in bank order: lanes for those that fit, the
@@ -567,25 +570,216 @@ void renderMainGroup (voiceDataType* const* voices, int count, float* sums, int 
             contributions[t][l] = own[t];
     }
 
-    switch (count)
+    addContributions (sums, contributions, count, n);
+}
+
+// Tine voices in groups of four, as the main voices. In their attack and decay
+// an envelope step never ends a voice, so the lanes step it with selects: both
+// stages' updates are computed and each lane keeps its own stage's, the same
+// operations as the branch. Voices in their release take the single-voice loop.
+typedef long long LaneMasks __attribute__((vector_size(32)));
+
+inline bool tineFitsLane (const voiceDataType& v, double advance)
+{
+    return (v.stage == attackStage || v.stage == decayStage) && advance > 0.0 && advance < 65536.0
+           && v.position >= 0.0 && v.position < 2147483647.0 && v.last - v.start < 0x7fffffff;
+}
+
+// One sample of a tine voice when the tine mix is zero: only its position moves.
+inline void skipTineSample (voiceDataType& v, double advance, int64_t length)
+{
+    if (v.position >= (double) (length - 2))
+        v.active = false;
+    v.position += advance;
+}
+
+template <bool silent>
+__attribute__((always_inline)) inline void renderTineLanes (VoiceGroup& g, float (*contributions)[groupLanes], int n,
+                                                            const BlockConstants& c)
+{
+    LaneDoubles position, advance, gain, level, limit;
+    LaneMasks attacking;
+    const short* start[groupLanes];
+
+    auto silence = [&] (int l)
     {
-        case 4:
-            for (int t = 0; t < n; ++t)
-                sums[t] = (((sums[t] + contributions[t][0]) + contributions[t][1]) + contributions[t][2]) + contributions[t][3];
-            break;
-        case 3:
-            for (int t = 0; t < n; ++t)
-                sums[t] = ((sums[t] + contributions[t][0]) + contributions[t][1]) + contributions[t][2];
-            break;
-        case 2:
-            for (int t = 0; t < n; ++t)
-                sums[t] = (sums[t] + contributions[t][0]) + contributions[t][1];
-            break;
-        default:
-            for (int t = 0; t < n; ++t)
-                sums[t] = sums[t] + contributions[t][0];
-            break;
+        g.live[l] = false;
+        position[l] = 0.0;
+        advance[l] = 0.0;
+        gain[l] = 0.0;
+        level[l] = 0.0;
+        limit[l] = 1.0;
+        attacking[l] = 0;
+        start[l] = silentPair;
+    };
+
+    for (int l = 0; l < groupLanes; ++l)
+    {
+        if (! g.live[l])
+        {
+            silence (l);
+            continue;
+        }
+        const voiceDataType& v = *g.bank[l];
+        position[l] = v.position;
+        advance[l] = g.advance[l];
+        gain[l] = v.gain;
+        level[l] = v.level;
+        limit[l] = (double) (g.length[l] - 2);
+        attacking[l] = v.stage == attackStage ? -1 : 0;
+        start[l] = v.start;
     }
+
+    const LaneDoubles one = LaneDoubles {} + 1.0;
+    const LaneDoubles hold = LaneDoubles {} + c.tineHoldLevel;
+    const double mix = c.tineMix;
+
+    int t = 0;
+    while (t < n)
+    {
+        // As for the main voices; here the test comes after the envelope step,
+        // which moves no position.
+        const LaneDoubles room = (limit - position - 1.0e-3) / advance;
+        double fewest = (double) (n - t);
+        for (int l = 0; l < groupLanes; ++l)
+            fewest = room[l] < fewest ? room[l] : fewest;
+        const int plainSteps = fewest > 0.0 ? (int) fewest : 0;
+
+        for (const int end = t + plainSteps; t < end; ++t)
+        {
+            const LaneDoubles rising = level + c.tineAttackRate;
+            const LaneDoubles falling = level - c.tineDecayRate;
+            const LaneMasks top = rising >= 1.0;
+            const LaneDoubles attackLevel = top ? one : rising;
+            const LaneDoubles decayLevel = falling <= c.tineHoldLevel ? hold : falling;
+            level = attacking ? attackLevel : decayLevel;
+            attacking = attacking & ~top;
+
+            if constexpr (! silent)
+            {
+                const LaneInts i = __builtin_convertvector (position, LaneInts);
+                const LaneDoubles frac = position - __builtin_convertvector (i, LaneDoubles);
+                LaneUints pairs;
+                for (int l = 0; l < groupLanes; ++l)
+                    std::memcpy (&pairs[l], start[l] + i[l], sizeof (uint32_t));
+                const LaneInts here = (LaneInts) (pairs << 16) >> 16;
+                const LaneInts next = (LaneInts) pairs >> 16;
+                const LaneDoubles s = __builtin_convertvector (here, LaneDoubles)
+                                      + __builtin_convertvector (next - here, LaneDoubles) * frac;
+                const LaneFloats f = __builtin_convertvector (mix * (s * gain * level), LaneFloats);
+                std::memcpy (contributions[t], &f, sizeof f);
+            }
+            position += advance;
+        }
+        if (t == n)
+            break;
+
+        for (int l = 0; l < groupLanes; ++l)
+        {
+            float sum = 0.0f;
+            if (g.live[l])
+            {
+                voiceDataType& v = *g.bank[l];
+                v.position = position[l];
+                v.level = level[l];
+                v.stage = attacking[l] ? attackStage : decayStage;
+                stepTineEnvelope (v, c);
+                if constexpr (silent)
+                    skipTineSample (v, g.advance[l], g.length[l]);
+                else
+                    playTineSample (v, sum, g.advance[l], mix, v.start, g.length[l]);
+                if (v.active)
+                {
+                    position[l] = v.position;
+                    level[l] = v.level;
+                    attacking[l] = v.stage == attackStage ? -1 : 0;
+                }
+                else
+                {
+                    silence (l);
+                }
+            }
+            if constexpr (! silent)
+                contributions[t][l] = sum;
+        }
+        ++t;
+    }
+
+    for (int l = 0; l < groupLanes; ++l)
+        if (g.live[l])
+        {
+            g.bank[l]->position = position[l];
+            g.bank[l]->level = level[l];
+            g.bank[l]->stage = attacking[l] ? attackStage : decayStage;
+        }
+}
+
+void renderTineGroupBaseline (VoiceGroup& g, float (*contributions)[groupLanes], int n, const BlockConstants& c)
+{
+    if (c.tineMix == 0.0)
+        renderTineLanes<true> (g, contributions, n, c);
+    else
+        renderTineLanes<false> (g, contributions, n, c);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void renderTineGroupAvx2 (VoiceGroup& g, float (*contributions)[groupLanes], int n,
+                                                          const BlockConstants& c)
+{
+    if (c.tineMix == 0.0)
+        renderTineLanes<true> (g, contributions, n, c);
+    else
+        renderTineLanes<false> (g, contributions, n, c);
+}
+#endif
+
+// Up to four tine voices, in bank order, as renderMainGroup does the main ones.
+void renderTineGroup (voiceDataType* const* voices, int count, float* sums, int n, const BlockConstants& c,
+                      float pitchBend)
+{
+    VoiceGroup g;
+    bool anyLane = false;
+    for (int l = 0; l < count; ++l)
+    {
+        voiceDataType& v = *voices[l];
+        g.advance[l] = (double) pitchBend * v.pitchRatio * v.step;
+        if (tineFitsLane (v, g.advance[l]))
+        {
+            g.bank[l] = &v;
+            g.length[l] = v.last - v.start + 1;
+            g.live[l] = true;
+            anyLane = true;
+        }
+    }
+
+    float contributions[renderChunk][groupLanes];
+    if (anyLane)
+    {
+#if defined(__x86_64__) || defined(__i386__)
+        if (voiceCpuHasAvx2)
+            renderTineGroupAvx2 (g, contributions, n, c);
+        else
+#endif
+            renderTineGroupBaseline (g, contributions, n, c);
+    }
+
+    // A zero tine mix adds only signed zeros: the sums stay as they are.
+    const bool silent = c.tineMix == 0.0;
+    for (int l = 0; l < count; ++l)
+    {
+        if (g.bank[l] != nullptr)
+            continue;
+        float own[renderChunk];
+        for (int t = 0; t < n; ++t)
+            own[t] = 0.0f;
+        renderTineVoice (*voices[l], own, n, c, g.advance[l]);
+        if (! silent)
+            for (int t = 0; t < n; ++t)
+                contributions[t][l] = own[t];
+    }
+
+    if (! silent)
+        addContributions (sums, contributions, count, n);
 }
 
 } // namespace
@@ -783,20 +977,24 @@ void VoiceEngine::render (float* out, int n, const SetView& set, const VoicePara
         for (auto& voice : voices)
             if (voice.active)
                 active[activeCount++] = &voice;
-        for (int k = 0; k < activeCount && k < groupLanes; ++k)
-            prefetchVoice (*active[k], pitchBend, count);
         for (int first = 0; first < activeCount; first += groupLanes)
         {
             const int inGroup = activeCount - first < groupLanes ? activeCount - first : groupLanes;
-            for (int k = first + groupLanes; k < activeCount && k < first + 2 * groupLanes; ++k)
-                prefetchVoice (*active[k], pitchBend, count);
             renderMainGroup (active + first, inGroup, sums, count, c, pitchBend);
         }
 
         if (withTines)
+        {
+            activeCount = 0;
             for (auto& voice : tineVoices)
                 if (voice.active)
-                    renderTineVoice (voice, sums, count, c, (double) pitchBend * voice.pitchRatio * voice.step);
+                    active[activeCount++] = &voice;
+            for (int first = 0; first < activeCount; first += groupLanes)
+            {
+                const int inGroup = activeCount - first < groupLanes ? activeCount - first : groupLanes;
+                renderTineGroup (active + first, inGroup, sums, count, c, pitchBend);
+            }
+        }
 
         float* chunkOut = out + done;
         for (int t = 0; t < count; ++t)

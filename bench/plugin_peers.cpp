@@ -6,10 +6,10 @@
 //  - the scale table: Tolvek's real-time factor against sounding voices, sample
 //    rate and block size, written as CSV for bench/plot_performance.py.
 //
-//   bench_plugin_peers [--rounds N] [--block N] [--csv FILE] [--no-fluidsynth] [--no-scale]
+//   bench_plugin_peers [--rounds N] [--block N] [--tinemix X] [--csv FILE] [--no-fluidsynth] [--no-scale]
 //
 // --block changes the head-to-head block size (default 512); the scale table
-// always measures its own.
+// always measures its own. --tinemix sets Tolvek's tine mix (default 0) everywhere.
 //
 // Peers: apt-get install fluidsynth fluid-soundfont-gm mda-lv2
 
@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -119,51 +120,56 @@ struct BlockedPassage
     double audioSeconds() const { return (double) totalSamples / rate; }
 };
 
-// Renders the passage through `processor`; returns CPU and wall seconds. The
-// output's bits are folded into `hash` (FNV-1a over channel 0).
+// Renders the passage through `processor`; returns CPU and wall seconds. With
+// `hash`, channel 0 is kept (outside the timing) and its bits folded into
+// *hash (FNV-1a), its largest magnitude into *peak.
 void renderPassage (juce::AudioProcessor& processor, const BlockedPassage& passage, int channels, double& cpuTaken,
                     double& wallTaken, uint64_t* hash, double* peak)
 {
     juce::AudioBuffer<float> buffer (channels, passage.blockSize);
     juce::MidiBuffer scratch;
     scratch.ensureSize (4096);
-    uint64_t h = 1469598103934665603ull;
-    float top = 0.0f;
+    std::vector<float> kept (hash != nullptr ? (size_t) passage.totalSamples : 0);
 
     const double cpu0 = threadSeconds();
     const double wall0 = wallSeconds();
     for (size_t b = 0; b < passage.blocks.size(); ++b)
     {
-        const int n = (int) std::min<int64_t> (passage.blockSize, passage.totalSamples - (int64_t) b * passage.blockSize);
+        const int64_t at = (int64_t) b * passage.blockSize;
+        const int n = (int) std::min<int64_t> (passage.blockSize, passage.totalSamples - at);
         buffer.setSize (channels, n, false, false, true);
         buffer.clear();
         scratch.clear();
         scratch.addEvents (passage.blocks[b], 0, -1, 0);
         processor.processBlock (buffer, scratch);
         if (hash != nullptr)
-        {
-            const float* x = buffer.getReadPointer (0);
-            for (int i = 0; i < n; ++i)
-            {
-                uint32_t bits;
-                std::memcpy (&bits, x + i, 4);
-                h = (h ^ bits) * 1099511628211ull;
-                top = std::max (top, std::abs (x[i]));
-            }
-        }
+            std::memcpy (kept.data() + at, buffer.getReadPointer (0), sizeof (float) * (size_t) n);
     }
     cpuTaken = threadSeconds() - cpu0;
     wallTaken = wallSeconds() - wall0;
+
     if (hash != nullptr)
+    {
+        uint64_t h = 1469598103934665603ull;
+        float top = 0.0f;
+        for (const float x : kept)
+        {
+            uint32_t bits;
+            std::memcpy (&bits, &x, 4);
+            h = (h ^ bits) * 1099511628211ull;
+            top = std::max (top, std::abs (x));
+        }
         *hash = h;
-    if (peak != nullptr)
-        *peak = top;
+        if (peak != nullptr)
+            *peak = top;
+    }
 }
 
 //------------------------------------------------------------------------------
 struct TolvekSetup
 {
     juce::File folder { TOLVEK_BINARY_DIR "/samples" };
+    float tineMix = 0.0f;
 
     int setPosition (const juce::String& name) const { return SamplePath::listSets (folder).indexOf (name); }
 
@@ -181,6 +187,7 @@ struct TolvekSetup
         *p->choruson = true;
         *p->reverbon = true;
         *p->tremon = true;
+        *p->tinemix = tineMix;
         p->setPlayConfigDetails (p->getTotalNumInputChannels(), p->getTotalNumOutputChannels(), rate, block);
         p->prepareToPlay (rate, block);
         return p;
@@ -336,6 +343,7 @@ int main (int argc, char** argv)
 {
     int rounds = 5;
     int headBlock = 512;
+    float tineMix = 0.0f;
     juce::String csvPath = TOLVEK_BINARY_DIR "/bench/performance.csv";
     bool withFluidSynth = true;
     bool withScale = true;
@@ -346,6 +354,8 @@ int main (int argc, char** argv)
             rounds = std::max (1, std::atoi (argv[++i]));
         else if (arg == "--block" && i + 1 < argc)
             headBlock = juce::jlimit (1, TolvekAudioProcessor::maxSliceLength, std::atoi (argv[++i]));
+        else if (arg == "--tinemix" && i + 1 < argc)
+            tineMix = juce::jlimit (0.0f, 1.0f, (float) std::atof (argv[++i]));
         else if (arg == "--csv" && i + 1 < argc)
             csvPath = argv[++i];
         else if (arg == "--no-fluidsynth")
@@ -354,7 +364,7 @@ int main (int argc, char** argv)
             withScale = false;
         else
         {
-            std::fprintf (stderr, "usage: bench_plugin_peers [--rounds N] [--block N] [--csv FILE] [--no-fluidsynth] [--no-scale]\n");
+            std::fprintf (stderr, "usage: bench_plugin_peers [--rounds N] [--block N] [--tinemix X] [--csv FILE] [--no-fluidsynth] [--no-scale]\n");
             return 2;
         }
     }
@@ -369,7 +379,8 @@ int main (int argc, char** argv)
         return 1;
     }
 
-    const TolvekSetup setup;
+    TolvekSetup setup;
+    setup.tineMix = tineMix;
     if (setup.setPosition ("Tolvek Suitcase.rks") < 0)
     {
         std::fprintf (stderr, "no \"Tolvek Suitcase.rks\" in %s (build tolvek_default_sets)\n",

@@ -284,8 +284,8 @@ TEST_F (EditorFolder, ChosenFolderIsStoredInTheOneKilobytePathFile)
     EXPECT_EQ (rig.processor->loadedSetName, listed[1]);
 
     // The next processor reads the folder back.
-    TolvekAudioProcessor next;
-    EXPECT_EQ (SamplePath::text (next.samplePath), path);
+    const auto next = std::make_unique<TolvekAudioProcessor>();
+    EXPECT_EQ (SamplePath::text (next->samplePath), path);
 }
 
 TEST_F (EditorFolder, CancelledChooserStillRefreshesAndLoads)

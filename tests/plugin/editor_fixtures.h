@@ -9,6 +9,7 @@
 #include "PluginEditor.h"
 #include "PluginProcessor.h"
 #include "samples/SetEncoder.h"
+#include "TemporaryHome.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -54,36 +55,7 @@ inline bool pumpUntil (const std::function<bool()>& done, int limitMs = 2000)
     return done();
 }
 
-struct TemporaryHome
-{
-    TemporaryHome()
-    {
-        folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("tolvek-editor-home", "", false);
-        folder.createDirectory();
-        if (const char* old = std::getenv ("HOME"))
-            previousHome = old;
-        if (const char* old = std::getenv ("XDG_CONFIG_HOME"))
-            previousConfig = old;
-        setenv ("HOME", folder.getFullPathName().toRawUTF8(), 1);
-        unsetenv ("XDG_CONFIG_HOME");
-        folder.getChildFile (".config").createDirectory();
-    }
-    ~TemporaryHome()
-    {
-        setenv ("HOME", previousHome.toRawUTF8(), 1);
-        if (previousConfig.isNotEmpty())
-            setenv ("XDG_CONFIG_HOME", previousConfig.toRawUTF8(), 1);
-        folder.deleteRecursively();
-    }
-    TemporaryHome (const TemporaryHome&) = delete;
-    TemporaryHome& operator= (const TemporaryHome&) = delete;
-
-    // Where the backslash is no separator the file lies beside the directory.
-    juce::File pathFile() const { return folder.getChildFile (".config\\TolvakData.txt"); }
-
-    juce::File folder;
-    juce::String previousHome, previousConfig;
-};
+using ::TemporaryHome;
 
 // A fresh folder holding the named set files (one short zone each).
 struct SetFolder

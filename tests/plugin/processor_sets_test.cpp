@@ -3,6 +3,7 @@
 
 #include "PluginProcessor.h"
 #include "samples/SetEncoder.h"
+#include "TemporaryHome.h"
 
 #include <atomic>
 #include <cmath>
@@ -12,34 +13,6 @@
 
 namespace
 {
-// Points HOME at a fresh folder so the path file tests never touch the user's.
-struct TemporaryHome
-{
-    TemporaryHome()
-    {
-        folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("tolvek-home", "", false);
-        folder.createDirectory();
-        if (const char* old = std::getenv ("HOME"))
-            previousHome = old;
-        if (const char* old = std::getenv ("XDG_CONFIG_HOME"))
-            previousConfig = old;
-        setenv ("HOME", folder.getFullPathName().toRawUTF8(), 1);
-        unsetenv ("XDG_CONFIG_HOME");
-        folder.getChildFile (".config").createDirectory();
-    }
-    ~TemporaryHome()
-    {
-        setenv ("HOME", previousHome.toRawUTF8(), 1);
-        if (previousConfig.isNotEmpty())
-            setenv ("XDG_CONFIG_HOME", previousConfig.toRawUTF8(), 1);
-        folder.deleteRecursively();
-    }
-    juce::File pathFile() const { return folder.getChildFile (".config\\TolvakData.txt"); }
-
-    juce::File folder;
-    juce::String previousHome, previousConfig;
-};
-
 struct TemporaryFolder
 {
     TemporaryFolder()

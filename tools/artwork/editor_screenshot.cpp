@@ -35,11 +35,12 @@ int main (int argc, char** argv)
 
     const juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("Tolvek Samples");
     folder.createDirectory();
-    writeDemoSet (folder.getChildFile ("Stage Mark I.rks"));
+    writeDemoSet (folder.getChildFile ("Tolvek Stage.rks"));
 
     int status = 1;
     {
-        TolvekAudioProcessor processor;
+        auto processorOwner = std::make_unique<TolvekAudioProcessor>();
+        auto& processor = *processorOwner;
         processor.setSampleFolderForThisInstance (folder.getFullPathName());
         processor.setRateAndBufferSizeDetails (44100.0, 256);
         processor.prepareToPlay (44100.0, 256);
