@@ -427,7 +427,11 @@ __attribute__((always_inline)) inline void renderGroupLanes (VoiceGroup& g, floa
             // Both neighbours in one load, little end first, then sign-extended.
             LaneUints pairs;
             for (int l = 0; l < groupLanes; ++l)
-                std::memcpy (&pairs[l], start[l] + i[l], sizeof (uint32_t));
+            {
+                uint32_t pair;
+                std::memcpy (&pair, start[l] + i[l], sizeof (uint32_t));
+                pairs[l] = pair;
+            }
             const LaneInts here = (LaneInts) (pairs << 16) >> 16;
             const LaneInts next = (LaneInts) pairs >> 16;
             const LaneDoubles s = __builtin_convertvector (here, LaneDoubles)
@@ -661,7 +665,11 @@ __attribute__((always_inline)) inline void renderTineLanes (VoiceGroup& g, float
                 const LaneDoubles frac = position - __builtin_convertvector (i, LaneDoubles);
                 LaneUints pairs;
                 for (int l = 0; l < groupLanes; ++l)
-                    std::memcpy (&pairs[l], start[l] + i[l], sizeof (uint32_t));
+                {
+                    uint32_t pair;
+                    std::memcpy (&pair, start[l] + i[l], sizeof (uint32_t));
+                    pairs[l] = pair;
+                }
                 const LaneInts here = (LaneInts) (pairs << 16) >> 16;
                 const LaneInts next = (LaneInts) pairs >> 16;
                 const LaneDoubles s = __builtin_convertvector (here, LaneDoubles)
