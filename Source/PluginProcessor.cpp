@@ -2,6 +2,7 @@
 #include "PluginEditor.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 namespace
@@ -483,8 +484,11 @@ void TolvekAudioProcessor::setStateInformation (const void* data, int sizeInByte
         return;
 
     const int textLength = juce::jmin ((int) declaredLength, sizeInBytes - 8);
-    const juce::String text = bytes[8] == 0 ? juce::String()
-                                            : juce::String::fromUTF8 (reinterpret_cast<const char*> (bytes + 8), textLength);
+    const char* textStart = reinterpret_cast<const char*> (bytes + 8);
+    // Bytes that are no UTF-8 cannot be parsed safely: such a block is unparsable.
+    if (bytes[8] != 0 && ! juce::CharPointer_UTF8::isValidString (textStart, textLength))
+        return;
+    const juce::String text = bytes[8] == 0 ? juce::String() : juce::String::fromUTF8 (textStart, textLength);
 
     const std::unique_ptr<juce::XmlElement> xml = juce::parseXML (text);
     if (xml == nullptr)
@@ -498,7 +502,10 @@ void TolvekAudioProcessor::setStateInformation (const void* data, int sizeInByte
         {
             before.push_back (p->getValue());
             const juce::Identifier id (p->paramID);
-            const float value = xml->hasAttribute (id) ? (float) xml->getDoubleAttribute (id) : p->getValue();
+            float value = xml->hasAttribute (id) ? (float) xml->getDoubleAttribute (id) : p->getValue();
+            // "nan" or "inf" would pass the framework's clamp and poison the effect
+            // lines for good; they count as no number. Switches do not clamp at all.
+            value = std::isfinite (value) ? juce::jlimit (0.0f, 1.0f, value) : 0.0f;
             p->setValue (value);   // nobody is told: the editor's poll picks it up
         }
     }

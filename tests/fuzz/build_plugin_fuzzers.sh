@@ -48,12 +48,12 @@ objects=
 compile() {
     source=$1
     object="$out_dir/obj/$(echo "$source" | sed "s|^$root/||; s|/|_|g").o"
-    if grep -q __builtin_shuffle "$source"; then
-        # gcc's vector shuffles have no clang spelling: such files are built
-        # with gcc, uninstrumented, with the flags of the normal build.
+    # gcc's vector extensions (shuffles, element addresses) have no clang
+    # spelling: a file clang refuses is built with gcc, uninstrumented, with
+    # the flags of the normal build, and named here.
+    if ! eval "$cxx $common $defines $includes -I$root/Source -c '$source' -o '$object'" 2> "$object.log"; then
+        echo "note: $(echo "$source" | sed "s|^$root/||") is gcc-only C++, built uninstrumented with g++" >&2
         eval "$launcher g++ -std=gnu++17 -O3 -fPIC -ffp-contract=off -w $defines $includes -I$root/Source -c '$source' -o '$object'"
-    else
-        eval "$cxx $common $defines $includes -I$root/Source -c '$source' -o '$object'"
     fi
     objects="$objects $object"
 }

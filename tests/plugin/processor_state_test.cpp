@@ -240,6 +240,18 @@ TEST (State, RestoreRules)
         EXPECT_EQ (p.drivecab->get(), 2);
     }
     {
+        SCOPED_TRACE ("numbers that are no values: NaN and infinity count as 0, others are clamped");
+        auto pOwner = std::make_unique<TolvekAudioProcessor>();
+        auto& p = *pOwner;
+        prepared (p);
+        const juce::MemoryBlock block = stateBlockFromText ("<MYPLUGINSETTINGS attack=\"nan\" release=\"inf\" tremon=\"1.5\" driveon=\"-3\"/>");
+        p.setStateInformation (block.getData(), (int) block.getSize());
+        EXPECT_EQ (p.attack->get(), 0.0f);
+        EXPECT_EQ (p.release->get(), 0.0f);
+        EXPECT_EQ (static_cast<juce::AudioProcessorParameter*> (p.tremon)->getValue(), 1.0f);
+        EXPECT_EQ (static_cast<juce::AudioProcessorParameter*> (p.driveon)->getValue(), 0.0f);
+    }
+    {
         SCOPED_TRACE ("another tag resets but changes no parameter");
         auto pOwner = std::make_unique<TolvekAudioProcessor>();
         auto& p = *pOwner;
@@ -279,6 +291,11 @@ TEST (State, MalformedBlocksChangeNothingAndDoNotReset)
     cases.push_back ({ 'V', 'C', '2', '!', 1, 0, 0, 0, 0 });          // empty text does not parse
     std::vector<uint8_t> garbage = { 'V', 'C', '2', '!', 5, 0, 0, 0, '<', '<', '>', 'x', '!', 0 };
     cases.push_back (garbage);
+    const std::string notUtf8 = "VC2!....<MYPLUGINSETTINGS attack=\"\xff\xfe1\"/>";
+    std::vector<uint8_t> badText (notUtf8.begin(), notUtf8.end());
+    const uint32_t badLength = (uint32_t) badText.size() - 8;
+    std::memcpy (badText.data() + 4, &badLength, 4);
+    cases.push_back (badText);
 
     for (size_t i = 0; i < cases.size(); ++i)
     {
