@@ -76,34 +76,34 @@ struct WavSpec
     bool junkChunk = false;
 };
 
-void writeWav (const std::string& path, const WavSpec& spec)
+void writeWav (const std::string& path, const WavSpec& wav)
 {
     std::string body = "WAVE";
-    if (spec.junkChunk)
+    if (wav.junkChunk)
     {
         body += "LIST";
         put (body, 3, 4);
         body += "abc";
         body.push_back ('\0');     // pad byte of an odd-sized chunk
     }
-    const int blockAlign = spec.channels * spec.bits / 8;
+    const int blockAlign = wav.channels * wav.bits / 8;
     body += "fmt ";
-    put (body, spec.format == 0xfffe ? 40 : 16, 4);
-    put (body, uint32_t (spec.format), 2);
-    put (body, uint32_t (spec.channels), 2);
-    put (body, spec.rate, 4);
-    put (body, spec.rate * uint32_t (blockAlign), 4);
+    put (body, wav.format == 0xfffe ? 40 : 16, 4);
+    put (body, uint32_t (wav.format), 2);
+    put (body, uint32_t (wav.channels), 2);
+    put (body, wav.rate, 4);
+    put (body, wav.rate * uint32_t (blockAlign), 4);
     put (body, uint32_t (blockAlign), 2);
-    put (body, uint32_t (spec.bits), 2);
-    if (spec.format == 0xfffe)
+    put (body, uint32_t (wav.bits), 2);
+    if (wav.format == 0xfffe)
     {
         put (body, 22, 2);
-        put (body, uint32_t (spec.bits), 2);
+        put (body, uint32_t (wav.bits), 2);
         put (body, 0, 4);
-        put (body, uint32_t (spec.subFormat), 2);
+        put (body, uint32_t (wav.subFormat), 2);
         body += std::string ("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 14);
     }
-    if (spec.loop)
+    if (wav.loop)
     {
         body += "smpl";
         put (body, 60, 4);
@@ -113,15 +113,15 @@ void writeWav (const std::string& path, const WavSpec& spec)
         put (body, 0, 4);
         put (body, 0, 4);
         put (body, 0, 4);
-        put (body, spec.loopStart, 4);
-        put (body, spec.loopLastSample, 4);
+        put (body, wav.loopStart, 4);
+        put (body, wav.loopLastSample, 4);
         put (body, 0, 4);
         put (body, 0, 4);
     }
     body += "data";
-    put (body, uint32_t (spec.codes.size()) * uint32_t (spec.bits / 8), 4);
-    for (uint32_t code : spec.codes)
-        put (body, code, spec.bits / 8);
+    put (body, uint32_t (wav.codes.size()) * uint32_t (wav.bits / 8), 4);
+    for (uint32_t code : wav.codes)
+        put (body, code, wav.bits / 8);
 
     std::string file = "RIFF";
     put (file, uint32_t (body.size()), 4);
@@ -131,11 +131,11 @@ void writeWav (const std::string& path, const WavSpec& spec)
 
 WavSpec mono16 (const std::vector<int16_t>& samples, uint32_t rate = 44100)
 {
-    WavSpec spec;
-    spec.rate = rate;
+    WavSpec wav;
+    wav.rate = rate;
     for (int16_t s : samples)
-        spec.codes.push_back (uint16_t (s));
-    return spec;
+        wav.codes.push_back (uint16_t (s));
+    return wav;
 }
 
 uint32_t floatCode (float f)
@@ -156,11 +156,11 @@ TEST (SamplesWav, ReadsEveryEncodingAsRounded16Bit)
     struct Case
     {
         const char* what;
-        WavSpec spec;
+        WavSpec wav;
         WavChannel channel;
         std::vector<int16_t> expected;
     };
-    auto spec = [] (int format, int bits, int channels, std::vector<uint32_t> codes) {
+    auto wav = [] (int format, int bits, int channels, std::vector<uint32_t> codes) {
         WavSpec s;
         s.format = format;
         s.bits = bits;
@@ -168,35 +168,35 @@ TEST (SamplesWav, ReadsEveryEncodingAsRounded16Bit)
         s.codes = std::move (codes);
         return s;
     };
-    WavSpec extensible = spec (0xfffe, 24, 1, { 0x000100, 0xffff00 });
-    WavSpec extensibleFloat = spec (0xfffe, 32, 1, { floatCode (0.25f) });
+    WavSpec extensible = wav (0xfffe, 24, 1, { 0x000100, 0xffff00 });
+    WavSpec extensibleFloat = wav (0xfffe, 32, 1, { floatCode (0.25f) });
     extensibleFloat.subFormat = 3;
     const Case cases[] = {
-        { "8-bit", spec (1, 8, 1, { 0, 128, 255, 129 }), WavChannel::mix, { -32768, 0, 32512, 256 } },
-        { "16-bit", spec (1, 16, 1, { 0x8000, 0x7fff, 1, 0xffff }), WavChannel::mix, { -32768, 32767, 1, -1 } },
+        { "8-bit", wav (1, 8, 1, { 0, 128, 255, 129 }), WavChannel::mix, { -32768, 0, 32512, 256 } },
+        { "16-bit", wav (1, 16, 1, { 0x8000, 0x7fff, 1, 0xffff }), WavChannel::mix, { -32768, 32767, 1, -1 } },
         // 24-bit: x / 256, halves away from zero, the top clipped.
-        { "24-bit", spec (1, 24, 1, { 0x7fffff, 0x800000, 0x000080, 0xffff80, 0x00017f, 0x000181 }),
+        { "24-bit", wav (1, 24, 1, { 0x7fffff, 0x800000, 0x000080, 0xffff80, 0x00017f, 0x000181 }),
           WavChannel::mix, { 32767, -32768, 1, -1, 1, 2 } },
-        { "32-bit", spec (1, 32, 1, { 0x7fffffff, 0x80000000, 0x00008000, 0x00017fff }), WavChannel::mix,
+        { "32-bit", wav (1, 32, 1, { 0x7fffffff, 0x80000000, 0x00008000, 0x00017fff }), WavChannel::mix,
           { 32767, -32768, 1, 1 } },
-        { "float", spec (3, 32, 1, { floatCode (1.0f), floatCode (-1.0f), floatCode (2.0f), floatCode (0.5f / 32768.0f),
+        { "float", wav (3, 32, 1, { floatCode (1.0f), floatCode (-1.0f), floatCode (2.0f), floatCode (0.5f / 32768.0f),
                                      floatCode (-1.5f / 32768.0f), floatCode (0.25f) }),
           WavChannel::mix, { 32767, -32768, 32767, 1, -2, 8192 } },
         { "extensible 24-bit", extensible, WavChannel::mix, { 1, -1 } },
         { "extensible float", extensibleFloat, WavChannel::mix, { 8192 } },
-        { "stereo left", spec (1, 16, 2, { 100, 200, 0xffff, 3 }), WavChannel::left, { 100, -1 } },
-        { "stereo right", spec (1, 16, 2, { 100, 200, 0xffff, 3 }), WavChannel::right, { 200, 3 } },
-        { "stereo mix", spec (1, 16, 2, { 100, 201, 0xffff, 4, 0x8000, 0x8000 }), WavChannel::mix, { 151, 2, -32768 } },
-        { "mono ignores the channel", spec (1, 16, 1, { 5 }), WavChannel::right, { 5 } },
+        { "stereo left", wav (1, 16, 2, { 100, 200, 0xffff, 3 }), WavChannel::left, { 100, -1 } },
+        { "stereo right", wav (1, 16, 2, { 100, 200, 0xffff, 3 }), WavChannel::right, { 200, 3 } },
+        { "stereo mix", wav (1, 16, 2, { 100, 201, 0xffff, 4, 0x8000, 0x8000 }), WavChannel::mix, { 151, 2, -32768 } },
+        { "mono ignores the channel", wav (1, 16, 1, { 5 }), WavChannel::right, { 5 } },
     };
     TempFolder folder;
     for (const Case& c : cases)
     {
         SCOPED_TRACE (c.what);
-        writeWav (folder.file ("in.wav"), c.spec);
+        writeWav (folder.file ("in.wav"), c.wav);
         WavAudio audio;
         ASSERT_EQ (readWavFile (folder.file ("in.wav"), audio), "");
-        EXPECT_EQ (audio.channels, c.spec.channels);
+        EXPECT_EQ (audio.channels, c.wav.channels);
         EXPECT_EQ (audio.sampleRate, 44100u);
         EXPECT_EQ (wavTo16BitMono (audio, c.channel), c.expected);
     }
@@ -205,12 +205,12 @@ TEST (SamplesWav, ReadsEveryEncodingAsRounded16Bit)
 TEST (SamplesWav, ReadsTheLoopAndSkipsOtherChunks)
 {
     TempFolder folder;
-    WavSpec spec = mono16 (std::vector<int16_t> (100, 7), 22050);
-    spec.loop = true;
-    spec.loopStart = 10;
-    spec.loopLastSample = 89;
-    spec.junkChunk = true;
-    writeWav (folder.file ("loop.wav"), spec);
+    WavSpec wav = mono16 (std::vector<int16_t> (100, 7), 22050);
+    wav.loop = true;
+    wav.loopStart = 10;
+    wav.loopLastSample = 89;
+    wav.junkChunk = true;
+    writeWav (folder.file ("loop.wav"), wav);
     WavAudio audio;
     ASSERT_EQ (readWavFile (folder.file ("loop.wav"), audio), "");
     EXPECT_TRUE (audio.hasLoop);
@@ -227,17 +227,17 @@ TEST (SamplesWav, RefusesWhatItCannotRead)
     EXPECT_NE (readWavFile (folder.file ("missing.wav"), audio), "");
     std::ofstream (folder.file ("text.wav")) << "not a wav file at all";
     EXPECT_NE (readWavFile (folder.file ("text.wav"), audio), "");
-    WavSpec spec = mono16 ({ 1, 2 });
-    spec.channels = 3;
-    writeWav (folder.file ("three.wav"), spec);
+    WavSpec wav = mono16 ({ 1, 2 });
+    wav.channels = 3;
+    writeWav (folder.file ("three.wav"), wav);
     EXPECT_NE (readWavFile (folder.file ("three.wav"), audio).find ("channels"), std::string::npos);
-    spec = mono16 ({ 1, 2 });
-    spec.format = 2;
-    writeWav (folder.file ("adpcm.wav"), spec);
+    wav = mono16 ({ 1, 2 });
+    wav.format = 2;
+    writeWav (folder.file ("adpcm.wav"), wav);
     EXPECT_NE (readWavFile (folder.file ("adpcm.wav"), audio), "");
-    spec = mono16 ({ 1, 2 });
-    spec.format = 3;
-    writeWav (folder.file ("float16.wav"), spec);
+    wav = mono16 ({ 1, 2 });
+    wav.format = 3;
+    writeWav (folder.file ("float16.wav"), wav);
     EXPECT_NE (readWavFile (folder.file ("float16.wav"), audio), "");
 }
 
