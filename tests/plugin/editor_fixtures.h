@@ -11,6 +11,7 @@
 #include "samples/SetEncoder.h"
 #include "TemporaryHome.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -41,6 +42,23 @@ inline void pump (int milliseconds)
 inline void setQuietly (juce::AudioProcessorParameter* parameter, float normalisedValue)
 {
     parameter->setValue (normalisedValue);
+}
+
+// Bounding box of the pixels in `area` that satisfy `test`.
+template <typename Test>
+juce::Rectangle<int> boundsOf (const juce::Image& image, juce::Rectangle<int> area, Test test)
+{
+    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+            if (test (image.getPixelAt (x, y)))
+            {
+                left = std::min (left, x);
+                top = std::min (top, y);
+                right = std::max (right, x + 1);
+                bottom = std::max (bottom, y + 1);
+            }
+    return left == INT_MAX ? juce::Rectangle<int>() : juce::Rectangle<int> (left, top, right - left, bottom - top);
 }
 
 // Runs the message loop until `done` holds or `limitMs` has passed.

@@ -1,29 +1,12 @@
 // OtherLookAndFeel's drawing: push-button faces, faders and knob placement.
-#include <gtest/gtest.h>
+#include "editor_fixtures.h"
 
 #include "PluginLookAndFeel.h"
 
-#include <climits>
+using editortest::boundsOf;
 
 namespace
 {
-// Rows and columns of `image` (inside `area`) holding pixels that pass `test`.
-template <typename Test>
-juce::Rectangle<int> boundsOf (const juce::Image& image, juce::Rectangle<int> area, Test test)
-{
-    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
-    for (int y = area.getY(); y < area.getBottom(); ++y)
-        for (int x = area.getX(); x < area.getRight(); ++x)
-            if (test (image.getPixelAt (x, y)))
-            {
-                left = std::min (left, x);
-                top = std::min (top, y);
-                right = std::max (right, x + 1);
-                bottom = std::max (bottom, y + 1);
-            }
-    return left == INT_MAX ? juce::Rectangle<int>() : juce::Rectangle<int> (left, top, right - left, bottom - top);
-}
-
 juce::Image render (juce::Component& c)
 {
     return c.createComponentSnapshot (c.getLocalBounds(), true, 1.0f);

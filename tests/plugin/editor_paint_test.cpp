@@ -3,8 +3,6 @@
 
 #include "PluginArtwork.h"
 
-#include <climits>
-
 using namespace editortest;
 
 namespace
@@ -20,23 +18,6 @@ int channelDistance (juce::Colour a, juce::Colour b)
 {
     return std::max ({ std::abs (a.getRed() - b.getRed()), std::abs (a.getGreen() - b.getGreen()),
                        std::abs (a.getBlue() - b.getBlue()) });
-}
-
-// Bounding box of the pixels in `area` that satisfy `test`.
-template <typename Test>
-juce::Rectangle<int> boundsOf (const juce::Image& image, juce::Rectangle<int> area, Test test)
-{
-    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
-    for (int y = area.getY(); y < area.getBottom(); ++y)
-        for (int x = area.getX(); x < area.getRight(); ++x)
-            if (test (image.getPixelAt (x, y)))
-            {
-                left = std::min (left, x);
-                top = std::min (top, y);
-                right = std::max (right, x + 1);
-                bottom = std::max (bottom, y + 1);
-            }
-    return left == INT_MAX ? juce::Rectangle<int>() : juce::Rectangle<int> (left, top, right - left, bottom - top);
 }
 
 class EditorPaint : public ::testing::Test
