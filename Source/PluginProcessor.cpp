@@ -381,12 +381,7 @@ bool TolvekAudioProcessor::chooseSampleFolder (const juce::String& folderPath)
 
 bool TolvekAudioProcessor::setSampleFolderForThisInstance (const juce::String& folderPath)
 {
-    const char* utf8 = folderPath.toRawUTF8();
-    const size_t length = std::strlen (utf8);
-    if (length >= sizeof (samplePath))
-        return false;
-    std::memcpy (samplePath, utf8, length + 1);
-    return true;
+    return SamplePath::set (samplePath, folderPath);
 }
 
 //==============================================================================

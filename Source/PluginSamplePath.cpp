@@ -17,25 +17,15 @@ juce::String defaultFolderText()
            + "\\RErozedid\\";
 }
 
-static void copyText (char (&samplePath)[bufferSize], const char* utf8, size_t length)
-{
-    jassert (length < (size_t) bufferSize);
-    std::memcpy (samplePath, utf8, length);
-    samplePath[length] = 0;
-}
-
 void read (char (&samplePath)[bufferSize])
 {
-    copyText (samplePath, notSetText, std::strlen (notSetText));
+    set (samplePath, notSetText);
 
     // Plain byte stream: the name holds a backslash that must stay a character.
     std::FILE* file = std::fopen (pathFileName().toRawUTF8(), "rb");
     if (file == nullptr)
     {
-        const juce::String fallback = defaultFolderText();
-        const size_t length = std::strlen (fallback.toRawUTF8());
-        if (length < (size_t) bufferSize)
-            copyText (samplePath, fallback.toRawUTF8(), length);
+        set (samplePath, defaultFolderText());
         return;
     }
 
@@ -50,28 +40,30 @@ void read (char (&samplePath)[bufferSize])
     std::memcpy (merged, bytes, got);
     if (std::memchr (merged, 0, sizeof (merged)) == nullptr)
     {
-        const juce::String fallback = defaultFolderText();
-        const size_t length = std::strlen (fallback.toRawUTF8());
-        if (length < (size_t) bufferSize)
-            copyText (samplePath, fallback.toRawUTF8(), length);
+        set (samplePath, defaultFolderText());
         return;
     }
     std::memcpy (samplePath, merged, sizeof (merged));
 }
 
-bool choose (char (&samplePath)[bufferSize], const juce::String& folderPath)
+bool set (char (&samplePath)[bufferSize], const juce::String& folderPath)
 {
     const char* utf8 = folderPath.toRawUTF8();
     const size_t length = std::strlen (utf8);
     if (length >= (size_t) bufferSize)
         return false;
+    // Bytes after the new terminator keep their old content, as the file always has.
+    std::memcpy (samplePath, utf8, length + 1);
+    return true;
+}
 
+bool choose (char (&samplePath)[bufferSize], const juce::String& folderPath)
+{
     const juce::String fileName = pathFileName();
     if (std::strlen (fileName.toRawUTF8()) >= (size_t) bufferSize)
         return false;
-
-    // Bytes after the new terminator keep their old content, as the file always has.
-    std::memcpy (samplePath, utf8, length + 1);
+    if (! set (samplePath, folderPath))
+        return false;
 
     if (std::FILE* file = std::fopen (fileName.toRawUTF8(), "wb"))
     {

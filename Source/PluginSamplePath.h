@@ -23,6 +23,10 @@ namespace SamplePath
     // ignored, so the buffer always ends within its 1024 bytes.
     void read (char (&samplePath)[bufferSize]);
 
+    // Copies `folderPath` into `samplePath` without touching the path file.
+    // Refuses (returns false, changes nothing) a path that does not fit 1023 bytes.
+    bool set (char (&samplePath)[bufferSize], const juce::String& folderPath);
+
     // Copies `folderPath` into `samplePath` and writes the 1024-byte path file.
     // Refuses (returns false, changes nothing) a path that does not fit 1023
     // bytes. Returns true also when the file itself could not be written: the
